@@ -1,0 +1,9 @@
+// The event log: "DOZEWARD.LOG" in the current directory, newest entry first.
+#pragma once
+
+// Puts one line with the current UTC time and the message at the head of the
+// log. The entry is on the disk when this returns, or it is dropped (the file
+// cannot be opened, is too large, or a step fails): either way the file holds
+// its old contents, alone or behind the new line, byte for byte. Nothing is
+// reported.
+void WriteLogEntry(const char* message);

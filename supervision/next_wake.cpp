@@ -1,0 +1,25 @@
+// Computation of the next wake-up's text and due time.
+#include "supervision/next_wake.h"
+
+#include <cstdio>
+
+void FormatNextWake(int hour, int minute, int second, std::int32_t delaySeconds,
+                    std::array<char, NEXT_WAKE_TEXT_SIZE>& text)
+{
+    // Added in unsigned arithmetic, where wrapping is defined, then taken back
+    // as two's complement.
+    const std::uint32_t secondsOfDay = static_cast<std::uint32_t>((hour * 60 + minute) * 60 + second);
+    std::int32_t total = static_cast<std::int32_t>(secondsOfDay + static_cast<std::uint32_t>(delaySeconds));
+    if (total > SECONDS_PER_DAY) {
+        total -= SECONDS_PER_DAY;
+    }
+    const std::int32_t hours = total / 3600;
+    const std::int32_t minutes = (total - hours * 3600) / 60;
+    std::snprintf(text.data(), text.size(), "NEXT WAKEUP %02d:%02d", static_cast<int>(hours),
+                  static_cast<int>(minutes));
+}
+
+std::int64_t WakeDueTime(std::int32_t delaySeconds)
+{
+    return static_cast<std::int64_t>(delaySeconds) * -10000000LL;
+}

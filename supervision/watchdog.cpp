@@ -1,0 +1,29 @@
+// The companion watchdog.
+//
+// It keeps no state of its own: each tick looks for the companion's window and
+// starts the companion when there is none. A companion that is slow to show
+// its window is started again at the next tick; the watchdog does not look at
+// processes.
+#include "supervision/watchdog.h"
+
+#include "app/supervisor_state.h"
+
+void CALLBACK WatchdogTimerProc(HWND, UINT, UINT_PTR, DWORD)
+{
+    if (FindCompanionWindow() == NULL) {
+        StartCompanion(supervisor.companionCommand.data());
+    }
+}
+
+void ArmWatchdog()
+{
+    SetTimer(supervisor.controlWindow, WATCHDOG_TIMER_ID, WATCHDOG_PERIOD_MS, WatchdogTimerProc);
+}
+
+void StopWatchdog() { KillTimer(supervisor.controlWindow, WATCHDOG_TIMER_ID); }
+
+void RearmWatchdog()
+{
+    StopWatchdog();
+    ArmWatchdog();
+}
