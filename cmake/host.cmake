@@ -30,3 +30,8 @@ add_executable(contract_tests ${CONTRACT_HOST_SOURCES})
 target_link_libraries(contract_tests PRIVATE dozeward_sim GTest::gtest_main)
 target_include_directories(contract_tests PRIVATE ${CMAKE_SOURCE_DIR} ${DOZEWARD_PLATFORM_DIR})
 gtest_discover_tests(contract_tests TEST_PREFIX "contract.sim." DISCOVERY_TIMEOUT 60)
+add_subdirectory(tests/fuzz)
+
+# Benchmarks print figures; they are run by hand, not by CTest.
+add_executable(log_prepend_bench ${CMAKE_SOURCE_DIR}/bench/log_prepend_bench.cpp)
+target_link_libraries(log_prepend_bench PRIVATE dozeward_entry)
