@@ -77,7 +77,8 @@ int main(int argc, char** argv)
             pc.WriteFileBytes(LOG_FILE_NAME, contents);
             const auto start = Clock::now();
             PlainRewrite(path, 21);
-            rewriteMs.push_back(std::chrono::duration<double, std::milli>(Clock::now() - start).count());
+            rewriteMs.push_back(
+                std::chrono::duration<double, std::milli>(Clock::now() - start).count());
         }
         const double entry = Median(entryMs);
         const double rewrite = Median(rewriteMs);

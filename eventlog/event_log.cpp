@@ -63,7 +63,8 @@ void PrependLine(HANDLE file, const char* line, DWORD lineLength)
 {
     DWORD sizeHigh = 0;
     const DWORD oldSize = GetFileSize(file, &sizeHigh);
-    if (oldSize == INVALID_FILE_SIZE || sizeHigh != 0 || oldSize > MAX_BLOCK_SIZE - 1 - lineLength) {
+    if (oldSize == INVALID_FILE_SIZE || sizeHigh != 0 ||
+        oldSize > MAX_BLOCK_SIZE - 1 - lineLength) {
         return;
     }
     char* block = static_cast<char*>(GlobalAlloc(GMEM_FIXED, lineLength + oldSize + 1));
@@ -85,7 +86,8 @@ void WriteLogEntry(const char* message)
     SYSTEMTIME now = {};
     GetSystemTime(&now);
     std::array<char, LOG_LINE_SIZE> line{};
-    const std::size_t lineLength = FormatLogLine(now.wHour, now.wMinute, now.wSecond, message, line);
+    const std::size_t lineLength =
+        FormatLogLine(now.wHour, now.wMinute, now.wSecond, message, line);
 
     HANDLE file = CreateFileA(LOG_FILE_NAME, GENERIC_READ | GENERIC_WRITE, 0, NULL, OPEN_ALWAYS,
                               FILE_ATTRIBUTE_NORMAL, NULL);

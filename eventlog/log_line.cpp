@@ -21,7 +21,8 @@ std::size_t FormatLogLine(int hour, int minute, int second, const char* message,
 {
     // The prefix is at most "-2147483648'..." three times, which does not fit;
     // clamp what snprintf reports so that the arithmetic below stays in the line.
-    int written = std::snprintf(line.data(), line.size(), "%02d'%02d'%02d ( ", hour, minute, second);
+    int written =
+        std::snprintf(line.data(), line.size(), "%02d'%02d'%02d ( ", hour, minute, second);
     const std::size_t maxPrefix = line.size() - 1 - LINE_ENDING_LENGTH;
     std::size_t used = written < 0 ? 0 : static_cast<std::size_t>(written);
     if (used > maxPrefix) {

@@ -8,8 +8,10 @@ void FormatNextWake(int hour, int minute, int second, std::int32_t delaySeconds,
 {
     // Added in unsigned arithmetic, where wrapping is defined, then taken back
     // as two's complement.
-    const std::uint32_t secondsOfDay = static_cast<std::uint32_t>((hour * 60 + minute) * 60 + second);
-    std::int32_t total = static_cast<std::int32_t>(secondsOfDay + static_cast<std::uint32_t>(delaySeconds));
+    const std::uint32_t secondsOfDay =
+        static_cast<std::uint32_t>((hour * 60 + minute) * 60 + second);
+    std::int32_t total =
+        static_cast<std::int32_t>(secondsOfDay + static_cast<std::uint32_t>(delaySeconds));
     if (total > SECONDS_PER_DAY) {
         total -= SECONDS_PER_DAY;
     }

@@ -9,8 +9,8 @@
 // starts this thread and re-arms it when the thread reports the cycle's end.
 DWORD WINAPI SleepCycleThread(LPVOID unused);
 
-constexpr DWORD CLOSE_DELAY_MS = 1000;       // before the companion is closed
-constexpr DWORD CLOSE_SETTLE_MS = 6000;      // for the companion to end
-constexpr DWORD NUDGE_INTERVAL_MS = 40;      // between the two pointer moves
-constexpr DWORD WAKE_SETTLE_MS = 10000;      // after the wake-up, before the restart
+constexpr DWORD CLOSE_DELAY_MS = 1000;  // before the companion is closed
+constexpr DWORD CLOSE_SETTLE_MS = 6000; // for the companion to end
+constexpr DWORD NUDGE_INTERVAL_MS = 40; // between the two pointer moves
+constexpr DWORD WAKE_SETTLE_MS = 10000; // after the wake-up, before the restart
 constexpr char WAKEUP_LOG_MESSAGE[] = "WAKEUP";

@@ -14,7 +14,8 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
 int main(int argc, char** argv)
 {
     const unsigned long runs = argc > 1 ? std::strtoul(argv[1], nullptr, 10) : 20000;
-    const unsigned long seed = argc > 2 ? std::strtoul(argv[2], nullptr, 10) : std::random_device{}();
+    const unsigned long seed =
+        argc > 2 ? std::strtoul(argv[2], nullptr, 10) : std::random_device{}();
     std::printf("seed %lu, %lu runs\n", seed, runs);
     std::fflush(stdout);
     std::mt19937 random(static_cast<std::mt19937::result_type>(seed));
@@ -23,10 +24,18 @@ int main(int argc, char** argv)
     for (unsigned long run = 0; run < runs; ++run) {
         std::size_t size;
         switch (random() % 4) {
-        case 0: size = random() % 16; break;
-        case 1: size = 240 + random() % 30; break;
-        case 2: size = random() % 600; break;
-        default: size = random() % (32 * 1024 + 1); break;
+        case 0:
+            size = random() % 16;
+            break;
+        case 1:
+            size = 240 + random() % 30;
+            break;
+        case 2:
+            size = random() % 600;
+            break;
+        default:
+            size = random() % (32 * 1024 + 1);
+            break;
         }
         input.resize(size);
         for (std::uint8_t& byte : input) {

@@ -34,7 +34,8 @@ TEST(FormatLogLine, Table)
         SCOPED_TRACE(c.name);
         std::array<char, LOG_LINE_SIZE> line;
         line.fill('#');
-        const std::size_t length = FormatLogLine(c.hour, c.minute, c.second, c.message.c_str(), line);
+        const std::size_t length =
+            FormatLogLine(c.hour, c.minute, c.second, c.message.c_str(), line);
         EXPECT_EQ(std::string(line.data()), c.line);
         EXPECT_EQ(length, c.line.size());
         EXPECT_LE(length, LOG_LINE_SIZE - 1);

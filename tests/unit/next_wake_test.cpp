@@ -17,16 +17,16 @@ struct TextCase {
 TEST(FormatNextWake, Table)
 {
     const TextCase cases[] = {
-        {23, 30, 0, 3600, "NEXT WAKEUP 00:30"},        // 88200 less one day
-        {22, 0, 0, 7200, "NEXT WAKEUP 24:00"},         // exactly one day stays
+        {23, 30, 0, 3600, "NEXT WAKEUP 00:30"}, // 88200 less one day
+        {22, 0, 0, 7200, "NEXT WAKEUP 24:00"},  // exactly one day stays
         {23, 59, 59, 1, "NEXT WAKEUP 24:00"},
-        {23, 59, 59, 2, "NEXT WAKEUP 00:00"},          // 86401 less one day
-        {0, 0, 1, 200000, "NEXT WAKEUP 31:33"},        // one day taken off, once
+        {23, 59, 59, 2, "NEXT WAKEUP 00:00"},   // 86401 less one day
+        {0, 0, 1, 200000, "NEXT WAKEUP 31:33"}, // one day taken off, once
         {0, 0, 0, -60, "NEXT WAKEUP 00:-1"},
         {0, 0, 0, -59, "NEXT WAKEUP 00:00"},
         {0, 0, 0, -3700, "NEXT WAKEUP -1:-1"},
         {0, 0, 1, INT32_MAX, "NEXT WAKEUP -596523:-14"}, // the sum wraps
-        {7, 5, 9, 0, "NEXT WAKEUP 07:05"},             // seconds dropped
+        {7, 5, 9, 0, "NEXT WAKEUP 07:05"},               // seconds dropped
         {12, 0, 59, 60, "NEXT WAKEUP 12:01"},
         {0, 0, 0, INT32_MIN, "NEXT WAKEUP -596523:-14"},
     };
