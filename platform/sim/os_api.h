@@ -276,6 +276,7 @@ DWORD WINAPI GetTickCount();
 DWORD WINAPI GetLastError();
 void WINAPI SetLastError(DWORD error);
 HANDLE WINAPI GetCurrentProcess();
+HMODULE WINAPI GetModuleHandleA(LPCSTR moduleName);
 HANDLE WINAPI CreateFileA(LPCSTR fileName, DWORD access, DWORD shareMode,
                           LPSECURITY_ATTRIBUTES security, DWORD creation, DWORD flags,
                           HANDLE templateFile);

@@ -196,6 +196,17 @@ public:
     // Whether the injected fault was reached since InjectFault.
     bool FaultHit() const;
 
+    // --- Pausing at a call --------------------------------------------------------
+    // The next call of the named service (the name as the trace writes it) by a
+    // simulated thread holds that thread before the call does anything, until
+    // Resume; the rest of the PC runs on and time may pass. This places a test's
+    // event at an exact point of a thread's path. One pause point at a time.
+    void PauseBefore(const std::string& call);
+    // Whether a thread is held at the pause point now.
+    bool Paused() const;
+    // Lets the held thread go on; it runs at the next RunUntilIdle or Advance.
+    void Resume();
+
     // --- Inspection -------------------------------------------------------------
     std::vector<TraceEntry> Trace() const;
     void ClearTrace();

@@ -1,0 +1,217 @@
+// The command protocol over virtual time: sleep, cancel at every point of a
+// cycle, a second sleep while one runs, and codes that mean nothing.
+#include "supervisor_fixture.h"
+
+#include <algorithm>
+
+namespace {
+
+class CommandTest : public SupervisorTest {
+protected:
+    CommandTest()
+    {
+        pc.SetUtcTime(12, 0, 0);
+        pc.StartCompanionByHand();
+        StartSupervisor();
+        baselineHandles = pc.OpenHandleCount();
+    }
+
+    void ExpectNothingLeftBehind()
+    {
+        EXPECT_EQ(pc.LiveThreadCount(), 0);
+        EXPECT_EQ(pc.BlockedThreadCount(), 1) << "only the main thread's loop may wait";
+        EXPECT_EQ(pc.OpenHandleCount(), baselineHandles);
+        EXPECT_EQ(supervisor.wakeTimer.load(), nullptr);
+        EXPECT_FALSE(supervisor.cycleUnderWay);
+        EXPECT_TRUE(WatchdogArmed());
+    }
+
+    // Runs until the worker has armed its timer and waits on it, awake
+    // because the hibernation was refused.
+    void RunToTheWaitAwake(std::int32_t delaySeconds)
+    {
+        pc.SetHibernationAccepted(false);
+        Command(CMD_SLEEP_AND_WAKE, delaySeconds);
+        pc.Advance(7 * SECOND_MS);
+        ASSERT_EQ(CountCalls("WaitForMultipleObjects"), 1);
+    }
+
+    int baselineHandles = 0;
+};
+
+TEST_F(CommandTest, CodesThatMeanNothingDoNothingAndReturnZero)
+{
+    pc.ClearTrace();
+    const std::pair<WPARAM, LPARAM> cases[] = {
+        {0, 0},
+        {905, 60},
+        {907, 60},
+        {998, 0},
+        {1000, 0},
+        {CMD_CANCEL_WAKE + 0x10000, 0},
+        {static_cast<WPARAM>(-1), -1},
+        {CMD_CANCEL_WAKE, 5}, // no armed timer
+    };
+    for (const auto& [code, argument] : cases) {
+        EXPECT_EQ(Command(code, argument), 0) << code;
+    }
+    EXPECT_EQ(pc.TraceTexts(
+                  {"CreateThread", "KillTimer", "SetTimer", "CancelWaitableTimer", "CreateEventA"}),
+              std::vector<std::string>{});
+    EXPECT_EQ(WatchdogDueMs(), startedAtMs + WATCHDOG_PERIOD_MS);
+}
+
+TEST_F(CommandTest, SleepReturnsAtOnceWithTheDelayStoredUnchanged)
+{
+    pc.SetHibernationAccepted(false);
+    for (std::int32_t delay : {-3700, 0, 1, 3600}) {
+        SCOPED_TRACE(delay);
+        pc.ClearTrace();
+        EXPECT_EQ(Command(CMD_SLEEP_AND_WAKE, delay), 0);
+        EXPECT_EQ(supervisor.wakeDelaySeconds, delay);
+        EXPECT_EQ(CountCalls("CreateThread"), 1);
+        EXPECT_EQ(CountCalls("FindWindowA(ORIELDESK)"), 0) << "the command does not wait";
+        pc.Advance(7 * SECOND_MS + static_cast<std::uint64_t>(std::max(delay, 0)) * SECOND_MS +
+                   AFTER_WAKE_MS);
+        EXPECT_EQ(CountCalls("mouse_event"), 2);
+        ExpectNothingLeftBehind();
+    }
+}
+
+TEST_F(CommandTest, CancelBeforeTheTimerIsArmedFindsNothingAndTheCycleGoesOn)
+{
+    const std::uint64_t commandAt = pc.NowMs();
+    Command(CMD_SLEEP_AND_WAKE, 60);
+    for (std::uint64_t at : {500, 3000}) { // in the waits before and after the close
+        pc.Advance(commandAt + at - pc.NowMs());
+        EXPECT_EQ(Command(CMD_CANCEL_WAKE), 0);
+    }
+    EXPECT_EQ(CountCalls("CancelWaitableTimer"), 0);
+    pc.Advance(10 * SECOND_MS);
+    EXPECT_EQ(pc.HibernationCount(), 1);
+    pc.Advance(60 * SECOND_MS + AFTER_WAKE_MS);
+    EXPECT_EQ(CountCalls("mouse_event"), 2);
+    ExpectNothingLeftBehind();
+}
+
+TEST_F(CommandTest, CancelBetweenTheArmingAndTheWaitLetsTheWaitEndAtOnce)
+{
+    pc.PauseBefore("SetSuspendState");
+    Command(CMD_SLEEP_AND_WAKE, 3600);
+    pc.Advance(7 * SECOND_MS);
+    ASSERT_TRUE(pc.Paused());
+    const std::uint64_t cancelAt = pc.NowMs();
+    EXPECT_EQ(Command(CMD_CANCEL_WAKE), 0);
+    EXPECT_EQ(CountCalls("CancelWaitableTimer"), 1);
+    EXPECT_EQ(WatchdogDueMs(), cancelAt + WATCHDOG_PERIOD_MS);
+    pc.Resume();
+    pc.RunUntilIdle();
+    // Hibernation is still requested; nothing is armed to end it.
+    ASSERT_TRUE(pc.Hibernating());
+    pc.WakeUp();
+    const std::uint64_t wokeAt = pc.NowMs();
+    pc.Advance(AFTER_WAKE_MS);
+    ASSERT_EQ(pc.MouseMoves().size(), 2U);
+    EXPECT_EQ(pc.MouseMoves()[0].atMs, wokeAt) << "the wait must end at once";
+    EXPECT_EQ(CountCalls("WaitForMultipleObjects"), 0);
+    ExpectNothingLeftBehind();
+}
+
+TEST_F(CommandTest, CancelDuringTheWaitEndsTheWorkerWithoutItsClosingSteps)
+{
+    RunToTheWaitAwake(3600);
+    pc.Advance(100 * SECOND_MS);
+    const std::uint64_t cancelAt = pc.NowMs();
+    const std::string logBefore = Log();
+    EXPECT_EQ(Command(CMD_CANCEL_WAKE), 0);
+    pc.RunUntilIdle();
+    EXPECT_EQ(pc.LiveThreadCount(), 0) << "the worker must not wait for ever";
+    EXPECT_EQ(WatchdogDueMs(), cancelAt + WATCHDOG_PERIOD_MS);
+
+    // The watchdog, not the worker, brings the companion back, and nothing is logged.
+    pc.Advance(2 * HOUR_MS);
+    EXPECT_TRUE(pc.MouseMoves().empty());
+    EXPECT_EQ(CompanionStartTimes(), std::vector<std::uint64_t>{cancelAt + WATCHDOG_PERIOD_MS});
+    EXPECT_EQ(Log(), logBefore);
+    EXPECT_EQ(CountCalls("CloseHandle(timer"), 1);
+    ExpectNothingLeftBehind();
+}
+
+TEST_F(CommandTest, CancelAfterAnEarlyWakeUpHandsTheCompanionBackToTheWatchdog)
+{
+    Command(CMD_SLEEP_AND_WAKE, 3600);
+    pc.Advance(60 * SECOND_MS);
+    ASSERT_TRUE(pc.Hibernating());
+    pc.WakeUp();
+    pc.RunUntilIdle();
+    const std::uint64_t cancelAt = pc.NowMs();
+    Command(CMD_CANCEL_WAKE);
+    pc.Advance(HOUR_MS);
+    EXPECT_EQ(CompanionStartTimes(), std::vector<std::uint64_t>{cancelAt + WATCHDOG_PERIOD_MS});
+    EXPECT_TRUE(pc.MouseMoves().empty());
+    ExpectNothingLeftBehind();
+}
+
+TEST_F(CommandTest, CancelAfterTheTimerFiredEmptiesTheSlotAndTheCycleStillEnds)
+{
+    RunToTheWaitAwake(60);
+    pc.Advance(60 * SECOND_MS + 5 * SECOND_MS); // fired, worker in its settling wait
+    ASSERT_EQ(pc.MouseMoves().size(), 2U);
+    const std::uint64_t cancelAt = pc.NowMs();
+    Command(CMD_CANCEL_WAKE);
+    EXPECT_EQ(supervisor.wakeTimer.load(), nullptr);
+    EXPECT_EQ(WatchdogDueMs(), cancelAt + WATCHDOG_PERIOD_MS);
+    pc.Advance(AFTER_WAKE_MS);
+    // The worker's own steps still run: restart, log, re-arm at its end.
+    EXPECT_EQ(CompanionStartTimes().size(), 1U);
+    EXPECT_NE(Log().find("( WAKEUP )"), std::string::npos);
+    EXPECT_EQ(CountCalls("CloseHandle(timer"), 1);
+    ExpectNothingLeftBehind();
+}
+
+TEST_F(CommandTest, SecondSleepWhileACycleIsUnderWayIsIgnoredAtEveryPhase)
+{
+    const struct {
+        const char* phase;
+        std::uint64_t afterMs; // from the first command; the hibernation is refused
+    } phases[] = {
+        {"before the close", 500},
+        {"after the close", 4000},
+        {"waiting for the timer", 30 * SECOND_MS},
+        {"in the closing steps", 60 * SECOND_MS + 7 * SECOND_MS + 5 * SECOND_MS},
+    };
+    pc.SetHibernationAccepted(false);
+    for (const auto& phase : phases) {
+        SCOPED_TRACE(phase.phase);
+        pc.ClearTrace();
+        pc.WriteFileBytes(LOG_FILE_NAME, "");
+        pc.SetUtcTime(12, 0, 0);
+        Command(CMD_SLEEP_AND_WAKE, 60);
+        pc.Advance(phase.afterMs);
+        EXPECT_EQ(Command(CMD_SLEEP_AND_WAKE, 7200), 0);
+        pc.Advance(2 * 60 * SECOND_MS);
+        EXPECT_EQ(CountCalls("CreateThread"), 1);
+        EXPECT_EQ(CountCalls("CreateWaitableTimerA"), 1);
+        EXPECT_NE(Log().find("NEXT WAKEUP 12:01"), std::string::npos) << Log();
+        ExpectNothingLeftBehind();
+    }
+    // Once the cycle has ended, the next sleep command runs a cycle again.
+    pc.ClearTrace();
+    Command(CMD_SLEEP_AND_WAKE, 60);
+    EXPECT_EQ(CountCalls("CreateThread"), 1);
+}
+
+TEST_F(CommandTest, CycleEndMessageFromAnotherProgramDoesNothing)
+{
+    Command(CMD_SLEEP_AND_WAKE, 60);
+    pc.Advance(2 * SECOND_MS);
+    pc.ClearTrace();
+    EXPECT_EQ(pc.SendFromOutside(control, WM_CYCLE_ENDED, 0, 0), 0);
+    EXPECT_EQ(pc.TraceTexts({"SetTimer", "KillTimer"}), std::vector<std::string>{});
+    EXPECT_FALSE(WatchdogArmed());
+    EXPECT_TRUE(supervisor.cycleUnderWay);
+    Command(CMD_SLEEP_AND_WAKE, 60);
+    EXPECT_EQ(CountCalls("CreateThread"), 0);
+}
+
+} // namespace
