@@ -33,12 +33,15 @@ bool MoveTo(HANDLE file, DWORD offset)
     return !(low == INVALID_SET_FILE_POINTER && GetLastError() != ERROR_SUCCESS);
 }
 
-bool SetLength(HANDLE file, DWORD length) { return MoveTo(file, length) && SetEndOfFile(file); }
+bool SetLength(HANDLE file, DWORD length)
+{
+    return MoveTo(file, length) && SetEndOfFile(file) != FALSE;
+}
 
 bool WriteWholeAt(HANDLE file, DWORD offset, const char* bytes, DWORD count)
 {
     DWORD written = 0;
-    return MoveTo(file, offset) && WriteFile(file, bytes, count, &written, NULL) &&
+    return MoveTo(file, offset) && WriteFile(file, bytes, count, &written, NULL) != FALSE &&
            written == count;
 }
 
@@ -73,7 +76,8 @@ void PrependLine(HANDLE file, const char* line, DWORD lineLength)
     }
     std::memcpy(block, line, lineLength + 1);
     DWORD bytesRead = 0;
-    if (ReadFile(file, block + lineLength, oldSize, &bytesRead, NULL) && bytesRead == oldSize) {
+    if (ReadFile(file, block + lineLength, oldSize, &bytesRead, NULL) != FALSE &&
+        bytesRead == oldSize) {
         WriteNewContents(file, block, lineLength, oldSize);
     }
     GlobalFree(block);

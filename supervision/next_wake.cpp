@@ -17,8 +17,9 @@ void FormatNextWake(int hour, int minute, int second, std::int32_t delaySeconds,
     }
     const std::int32_t hours = total / 3600;
     const std::int32_t minutes = (total - hours * 3600) / 60;
-    std::snprintf(text.data(), text.size(), "NEXT WAKEUP %02d:%02d", static_cast<int>(hours),
-                  static_cast<int>(minutes));
+    // At most 23 characters: the buffer always holds the whole text.
+    (void)std::snprintf(text.data(), text.size(), "NEXT WAKEUP %02d:%02d", static_cast<int>(hours),
+                        static_cast<int>(minutes));
 }
 
 std::int64_t WakeDueTime(std::int32_t delaySeconds)

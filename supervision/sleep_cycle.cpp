@@ -29,7 +29,7 @@ void ReportCycleEnd(CycleEndRequest request)
     supervisor.cycleEndRequest.store(request);
     // A full message queue must not leave the supervisor believing a cycle
     // still runs; the window lives as long as the process.
-    while (!PostMessageA(supervisor.controlWindow, WM_CYCLE_ENDED, 0, 0)) {
+    while (PostMessageA(supervisor.controlWindow, WM_CYCLE_ENDED, 0, 0) == FALSE) {
         Sleep(POST_RETRY_MS);
     }
 }
