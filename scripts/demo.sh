@@ -1,0 +1,83 @@
+#!/usr/bin/env bash
+# The demo: builds DOZEWARD.EXE and runs it under Wine on a virtual display,
+# with the demo companion ORB.EXE beside it, and tells what happens:
+# start-up, the control window found from another program, the watchdog
+# starting the companion, and the close with WM_CLOSE and exit code 0.
+#
+# It drives the supervisor only from outside, with tools/send_command.exe,
+# the way any other program on the PC would.
+set -euo pipefail
+
+ROOT=$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)
+BUILD="$ROOT/build/windows"
+DEMO="$ROOT/build/demo"
+mkdir -p "$DEMO"
+STATION="$DEMO/Station A"
+export WINEPREFIX="$DEMO/wineprefix"
+export WINEARCH=win32 WINEDEBUG=-all WINEDLLOVERRIDES="mscoree,mshtml=;winemenubuilder.exe=d"
+
+say() { printf '\n== %s\n' "$*"; }
+
+if [[ "${1:-}" != "--on-display" ]]; then
+    "$ROOT/scripts/setup.sh"
+    say "Building the Windows programs (preset windows)"
+    cd "$ROOT"
+    if ! { cmake --preset windows && cmake --build --preset windows; } >"$DEMO/build.log" 2>&1; then
+        tail -n 40 "$DEMO/build.log"
+        echo "demo: build failed (full log: $DEMO/build.log)" >&2
+        exit 1
+    fi
+    imports=$(i686-w64-mingw32-objdump -p "$BUILD/DOZEWARD.EXE" | sed -n 's/.*DLL Name: //p' | tr '\n' ' ')
+    echo "DOZEWARD.EXE: $(stat -c %s "$BUILD/DOZEWARD.EXE") bytes, imports: $imports"
+    mkdir -p "$STATION"
+    cp "$BUILD/DOZEWARD.EXE" "$BUILD/ORB.EXE" "$STATION/"
+    rm -f "$STATION/DOZEWARD.LOG"
+    if [[ ! -f "$WINEPREFIX/system.reg" ]]; then
+        say "Preparing a Wine prefix for the demo (first run only, about 15 s)"
+        "$ROOT/scripts/wine-run.sh" --init
+    fi
+    unset DISPLAY
+    exec xvfb-run -a -s "-screen 0 1024x768x24 -nolisten tcp" "$0" --on-display
+fi
+
+# --- On the virtual display ---------------------------------------------------
+# Wine programs started from here inherit standard output; every call writes
+# to a file first, so that nothing left running holds this script's output.
+LOG="$DEMO/step.log"
+SEND="$BUILD/send_command.exe"
+WIN_STATION="Z:${STATION//\//\\}"
+trap 'wineserver -k >/dev/null 2>&1 || true' EXIT
+cd "$STATION"
+
+step() {
+    local rc=0
+    wine "$SEND" "$@" >"$LOG" 2>&1 </dev/null || rc=$?
+    tr -d '\r' <"$LOG" | sed 's/^/   /'
+    return $rc
+}
+
+say "Starting DOZEWARD.EXE from $WIN_STATION, its path quoted as a desktop shell does"
+step start "$WIN_STATION\\DOZEWARD.EXE"
+
+say "Another program looks for the control window by its class, DOZEWARD"
+step wait-window DOZEWARD 20
+step find DOZEWARD
+
+say "The companion is not running; the watchdog looks every 10 s and starts ORB.EXE"
+step find ORIELDESK || true
+step wait-window ORIELDESK 40
+step find ORIELDESK
+
+say "Closing the supervisor: WM_CLOSE to its control window"
+rc=0
+step close DOZEWARD 20 || rc=$?
+
+say "The companion was left running"
+step find ORIELDESK
+step close ORIELDESK 20 >/dev/null || true
+
+if [[ $rc -ne 0 ]]; then
+    echo "demo: DOZEWARD.EXE ended with exit code $rc, expected 0" >&2
+    exit 1
+fi
+say "DOZEWARD.EXE ended with exit code 0"

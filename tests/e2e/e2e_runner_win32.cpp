@@ -1,0 +1,493 @@
+// End-to-end checks of the real DOZEWARD.EXE, run under Wine by CTest.
+//
+// The runner is itself a Windows program because what it checks is what
+// another Windows program sees: the exact command line the supervisor gets
+// (CreateProcessA's lpCommandLine is what GetCommandLineA returns), its exit
+// code, and its control window found by class from a different process.
+// DOZEWARD.EXE and ORB.EXE are copied from beside the runner into a folder
+// whose name has a space, as real install folders do.
+//
+// The checks run in order against one set of processes; each prints PASS or
+// FAIL with what it saw, and the last line is the tally. A new check is one
+// function and one line in CHECKS; SendSupervisorCommand is there for the
+// ones that drive the command protocol.
+#ifndef WIN32_LEAN_AND_MEAN
+#define WIN32_LEAN_AND_MEAN
+#endif
+#include <windows.h>
+
+#include <cstdarg>
+#include <cstdio>
+#include <cstring>
+#include <string>
+#include <vector>
+
+namespace {
+
+const char SUPERVISOR_CLASS[] = "DOZEWARD";
+const char COMPANION_CLASS[] = "ORIELDESK";
+const char SUPERVISOR_FILE[] = "DOZEWARD.EXE";
+const char COMPANION_FILE[] = "ORB.EXE";
+const char STAGE_FOLDER[] = "Station A";
+const UINT WM_SUPERVISOR_COMMAND = WM_APP + 1;
+
+// Real time under Wine on a shared machine: generous bounds, never tight.
+const DWORD START_TIMEOUT_MS = 20000;
+const DWORD EXIT_TIMEOUT_MS = 20000;
+const DWORD SEND_TIMEOUT_MS = 10000;
+// The watchdog looks every 10 s; the companion may take a while to appear.
+const DWORD COMPANION_TIMEOUT_MS = 45000;
+// No companion may appear before half a watchdog period has passed: start-up
+// itself never starts it. Only an early start can break this bound.
+const DWORD COMPANION_EARLIEST_MS = 5000;
+const DWORD POLL_MS = 50;
+
+struct Process {
+    HANDLE handle = NULL;
+    DWORD id = 0;
+    DWORD startTick = 0;
+};
+
+struct Context {
+    std::string stageDir;
+    std::string supervisorPath;
+    std::string companionPath;
+    std::vector<Process> started; // every process the runner made, for the clean-up
+    Process first;                // the supervisor that the later checks talk to
+    HWND firstWindow = NULL;
+    HWND companionWindow = NULL;
+    DWORD companionProcessId = 0;
+};
+
+// What went wrong in the check under way; empty while all is well.
+std::string failure;
+
+void Fail(const char* format, ...)
+{
+    if (!failure.empty()) {
+        return; // the first cause is the one worth reading
+    }
+    char text[512];
+    va_list args;
+    va_start(args, format);
+    vsnprintf(text, sizeof text, format, args);
+    va_end(args);
+    failure = text;
+}
+
+std::string Directory(const std::string& path)
+{
+    const std::size_t slash = path.find_last_of("\\/");
+    return slash == std::string::npos ? std::string(".") : path.substr(0, slash);
+}
+
+// Starts the supervisor with exactly this command line, in the stage folder.
+bool StartSupervisor(Context& context, const std::string& commandLine, Process* process)
+{
+    std::vector<char> mutableLine(commandLine.begin(), commandLine.end());
+    mutableLine.push_back('\0');
+    STARTUPINFOA startup = {};
+    startup.cb = sizeof startup;
+    PROCESS_INFORMATION info = {};
+    if (!CreateProcessA(context.supervisorPath.c_str(), mutableLine.data(), NULL, NULL, FALSE, 0,
+                        NULL, context.stageDir.c_str(), &startup, &info)) {
+        Fail("CreateProcessA failed with error %lu", GetLastError());
+        return false;
+    }
+    CloseHandle(info.hThread);
+    process->handle = info.hProcess;
+    process->id = info.dwProcessId;
+    process->startTick = GetTickCount();
+    context.started.push_back(*process);
+    return true;
+}
+
+bool IsRunning(const Process& process)
+{
+    return process.handle != NULL && WaitForSingleObject(process.handle, 0) == WAIT_TIMEOUT;
+}
+
+// Waits for the process to end; all the while, no window of the given class
+// may belong to it. Returns false (and fails the check) if it did not end.
+bool WaitForExitWithoutWindow(const Process& process, const char* className, DWORD* exitCode)
+{
+    const DWORD startMs = GetTickCount();
+    for (;;) {
+        const bool ended = WaitForSingleObject(process.handle, POLL_MS) == WAIT_OBJECT_0;
+        HWND window = FindWindowA(className, NULL);
+        if (window != NULL) {
+            DWORD owner = 0;
+            GetWindowThreadProcessId(window, &owner);
+            if (owner == process.id) {
+                Fail("a %s window of process %lu appeared", className, process.id);
+            }
+        }
+        if (ended) {
+            GetExitCodeProcess(process.handle, exitCode);
+            return true;
+        }
+        if (GetTickCount() - startMs >= EXIT_TIMEOUT_MS) {
+            Fail("process %lu still running after %lu ms", process.id, EXIT_TIMEOUT_MS);
+            return false;
+        }
+    }
+}
+
+bool WaitForExit(const Process& process, DWORD timeoutMs, DWORD* exitCode)
+{
+    if (WaitForSingleObject(process.handle, timeoutMs) != WAIT_OBJECT_0) {
+        Fail("process %lu still running after %lu ms", process.id, timeoutMs);
+        return false;
+    }
+    GetExitCodeProcess(process.handle, exitCode);
+    return true;
+}
+
+// The window of the class owned by the process, once it exists.
+HWND WaitForWindowOf(const char* className, DWORD processId, DWORD timeoutMs)
+{
+    const DWORD startMs = GetTickCount();
+    for (;;) {
+        for (HWND window = FindWindowExA(NULL, NULL, className, NULL); window != NULL;
+             window = FindWindowExA(NULL, window, className, NULL)) {
+            DWORD owner = 0;
+            GetWindowThreadProcessId(window, &owner);
+            if (processId == 0 || owner == processId) {
+                return window;
+            }
+        }
+        if (GetTickCount() - startMs >= timeoutMs) {
+            return NULL;
+        }
+        Sleep(POLL_MS);
+    }
+}
+
+int CountWindows(const char* className)
+{
+    int count = 0;
+    for (HWND window = FindWindowExA(NULL, NULL, className, NULL); window != NULL;
+         window = FindWindowExA(NULL, window, className, NULL)) {
+        ++count;
+    }
+    return count;
+}
+
+bool SendClose(HWND window)
+{
+    DWORD_PTR result = 0;
+    return SendMessageTimeoutA(window, WM_CLOSE, 0, 0, SMTO_NORMAL | SMTO_ABORTIFHUNG,
+                               SEND_TIMEOUT_MS, &result) != 0;
+}
+
+// For the checks that drive the command protocol (sleep 906, cancel 999).
+[[maybe_unused]] bool SendSupervisorCommand(HWND window, WPARAM command, LPARAM argument,
+                                            DWORD_PTR* result)
+{
+    return SendMessageTimeoutA(window, WM_SUPERVISOR_COMMAND, command, argument,
+                               SMTO_NORMAL | SMTO_ABORTIFHUNG, SEND_TIMEOUT_MS, result) != 0;
+}
+
+std::string Quoted(const std::string& path) { return "\"" + path + "\""; }
+
+// The program path without quotes, padded with spaces so that the next
+// character stands at the given index.
+std::string PaddedTo(const std::string& path, std::size_t index)
+{
+    std::string line = path;
+    if (line.size() < index) {
+        line.append(index - line.size(), ' ');
+    }
+    return line;
+}
+
+// --- The checks -------------------------------------------------------------
+
+void UnquotedCommandLineEndsAtOnce(Context& context)
+{
+    Process process;
+    if (!StartSupervisor(context, context.supervisorPath, &process)) {
+        return;
+    }
+    DWORD exitCode = 1;
+    if (WaitForExitWithoutWindow(process, SUPERVISOR_CLASS, &exitCode) && exitCode != 0) {
+        Fail("exit code %lu, expected 0", exitCode);
+    }
+}
+
+// The scan for the first quote covers indices 1 to 254: a quote at 255 counts
+// as none, one at 254 is found. Both sides of the boundary are checked.
+void QuoteAtIndex255EndsAtOnce(Context& context)
+{
+    std::string line = PaddedTo(context.supervisorPath, 255) + "\"x\"";
+    if (line.find('"') != 255) {
+        Fail("stage path too long for this check: %s", context.supervisorPath.c_str());
+        return;
+    }
+    Process process;
+    if (!StartSupervisor(context, line, &process)) {
+        return;
+    }
+    DWORD exitCode = 1;
+    if (WaitForExitWithoutWindow(process, SUPERVISOR_CLASS, &exitCode) && exitCode != 0) {
+        Fail("exit code %lu, expected 0", exitCode);
+    }
+}
+
+void QuoteAtIndex254Runs(Context& context)
+{
+    std::string line = PaddedTo(context.supervisorPath, 254) + "\"";
+    if (line.find('"') != 254) {
+        Fail("stage path too long for this check: %s", context.supervisorPath.c_str());
+        return;
+    }
+    Process process;
+    if (!StartSupervisor(context, line, &process)) {
+        return;
+    }
+    HWND window = WaitForWindowOf(SUPERVISOR_CLASS, process.id, START_TIMEOUT_MS);
+    if (window == NULL) {
+        Fail("no control window within %lu ms", START_TIMEOUT_MS);
+        TerminateProcess(process.handle, 99);
+        return;
+    }
+    // Closed well inside the first watchdog period, before it could start a
+    // companion from this odd command line.
+    SendClose(window);
+    DWORD exitCode = 1;
+    if (WaitForExit(process, EXIT_TIMEOUT_MS, &exitCode) && exitCode != 0) {
+        Fail("exit code %lu after WM_CLOSE, expected 0", exitCode);
+    }
+}
+
+void ControlWindowFoundFromAnotherProcess(Context& context)
+{
+    if (CountWindows(SUPERVISOR_CLASS) != 0 || CountWindows(COMPANION_CLASS) != 0) {
+        Fail("a supervisor or companion window is left over from an earlier check");
+        return;
+    }
+    if (!StartSupervisor(context, Quoted(context.supervisorPath), &context.first)) {
+        return;
+    }
+    // FindWindowA with the class alone, as the command senders do.
+    const DWORD startMs = GetTickCount();
+    HWND window = NULL;
+    while (window == NULL && GetTickCount() - startMs < START_TIMEOUT_MS) {
+        window = FindWindowA(SUPERVISOR_CLASS, NULL);
+        if (window == NULL) {
+            Sleep(POLL_MS);
+        }
+    }
+    if (window == NULL) {
+        Fail("FindWindowA(\"%s\", NULL) found nothing within %lu ms", SUPERVISOR_CLASS,
+             START_TIMEOUT_MS);
+        return;
+    }
+    printf("      control window after %lu ms\n", GetTickCount() - context.first.startTick);
+    DWORD owner = 0;
+    GetWindowThreadProcessId(window, &owner);
+    char title[64] = "";
+    GetWindowTextA(window, title, sizeof title);
+    if (owner != context.first.id) {
+        Fail("window owned by process %lu, not by the supervisor %lu", owner, context.first.id);
+    } else if (strcmp(title, SUPERVISOR_CLASS) != 0) {
+        Fail("window title \"%s\", expected \"%s\"", title, SUPERVISOR_CLASS);
+    } else if (IsWindowVisible(window)) {
+        Fail("the control window is visible");
+    } else if (GetParent(window) != NULL) {
+        Fail("the control window is not a top-level window");
+    }
+    context.firstWindow = window;
+}
+
+void SecondInstanceEndsAndLeavesFirst(Context& context)
+{
+    if (!IsRunning(context.first) || context.firstWindow == NULL) {
+        Fail("no running supervisor from the earlier check");
+        return;
+    }
+    Process second;
+    if (!StartSupervisor(context, Quoted(context.supervisorPath), &second)) {
+        return;
+    }
+    DWORD exitCode = 1;
+    if (WaitForExitWithoutWindow(second, SUPERVISOR_CLASS, &exitCode) && exitCode != 0) {
+        Fail("second instance exit code %lu, expected 0", exitCode);
+    }
+    if (!IsRunning(context.first)) {
+        Fail("the first supervisor ended");
+    } else if (FindWindowA(SUPERVISOR_CLASS, NULL) != context.firstWindow ||
+               CountWindows(SUPERVISOR_CLASS) != 1) {
+        Fail("the first supervisor's control window is no longer the only one");
+    }
+}
+
+void WatchdogStartsCompanionFromOwnFolder(Context& context)
+{
+    if (!IsRunning(context.first)) {
+        Fail("no running supervisor from the earlier check");
+        return;
+    }
+    HWND window = WaitForWindowOf(COMPANION_CLASS, 0, COMPANION_TIMEOUT_MS);
+    const DWORD afterMs = GetTickCount() - context.first.startTick;
+    if (window == NULL) {
+        Fail("no %s window within %lu ms of the supervisor's start", COMPANION_CLASS,
+             COMPANION_TIMEOUT_MS);
+        return;
+    }
+    printf("      companion window %lu ms after the supervisor's start\n", afterMs);
+    GetWindowThreadProcessId(window, &context.companionProcessId);
+    context.companionWindow = window;
+    if (afterMs < COMPANION_EARLIEST_MS) {
+        Fail("companion started %lu ms after start-up; start-up must leave it to the watchdog",
+             afterMs);
+        return;
+    }
+    HANDLE process =
+        OpenProcess(PROCESS_QUERY_LIMITED_INFORMATION, FALSE, context.companionProcessId);
+    char image[MAX_PATH] = "";
+    DWORD size = sizeof image;
+    if (process == NULL || !QueryFullProcessImageNameA(process, 0, image, &size)) {
+        Fail("cannot read the companion's program path (error %lu)", GetLastError());
+    } else if (_stricmp(image, context.companionPath.c_str()) != 0) {
+        Fail("companion runs %s, expected %s", image, context.companionPath.c_str());
+    }
+    if (process != NULL) {
+        CloseHandle(process);
+    }
+}
+
+void CloseEndsWithZeroAndLeavesCompanion(Context& context)
+{
+    if (!IsRunning(context.first) || context.firstWindow == NULL) {
+        Fail("no running supervisor from the earlier check");
+        return;
+    }
+    if (context.companionWindow == NULL) {
+        Fail("no companion from the earlier check");
+        return;
+    }
+    if (!SendClose(context.firstWindow)) {
+        Fail("WM_CLOSE was not answered within %lu ms", SEND_TIMEOUT_MS);
+        return;
+    }
+    DWORD exitCode = 1;
+    if (!WaitForExit(context.first, EXIT_TIMEOUT_MS, &exitCode)) {
+        return;
+    }
+    if (exitCode != 0) {
+        Fail("exit code %lu after WM_CLOSE, expected 0", exitCode);
+    } else if (FindWindowA(SUPERVISOR_CLASS, NULL) != NULL) {
+        Fail("a control window is still there after the supervisor ended");
+    } else if (FindWindowA(COMPANION_CLASS, NULL) != context.companionWindow) {
+        Fail("the companion's window went with the supervisor");
+    }
+}
+
+struct Check {
+    const char* name;
+    void (*run)(Context&);
+};
+
+const Check CHECKS[] = {
+    {"unquoted command line: exit code 0 at once, no control window",
+     UnquotedCommandLineEndsAtOnce},
+    {"first quote at index 255: exit code 0 at once, no control window", QuoteAtIndex255EndsAtOnce},
+    {"first quote at index 254: runs, control window, exit code 0 on WM_CLOSE",
+     QuoteAtIndex254Runs},
+    {"quoted path: hidden top-level control window found by class from another process",
+     ControlWindowFoundFromAnotherProcess},
+    {"second instance: exit code 0, first keeps running", SecondInstanceEndsAndLeavesFirst},
+    {"watchdog: starts ORB.EXE from the supervisor's folder, not at start-up",
+     WatchdogStartsCompanionFromOwnFolder},
+    {"WM_CLOSE: exit code 0, companion keeps running", CloseEndsWithZeroAndLeavesCompanion},
+};
+
+bool CopyBeside(const std::string& fromDir, const std::string& toDir, const char* file)
+{
+    const std::string from = fromDir + "\\" + file;
+    const std::string to = toDir + "\\" + file;
+    if (!CopyFileA(from.c_str(), to.c_str(), FALSE)) {
+        printf("cannot copy %s to %s (error %lu)\n", from.c_str(), to.c_str(), GetLastError());
+        return false;
+    }
+    return true;
+}
+
+bool Stage(Context& context)
+{
+    char modulePath[MAX_PATH] = "";
+    GetModuleFileNameA(NULL, modulePath, sizeof modulePath);
+    char currentDir[MAX_PATH] = "";
+    GetCurrentDirectoryA(sizeof currentDir, currentDir);
+    context.stageDir = std::string(currentDir) + "\\" + STAGE_FOLDER;
+    CreateDirectoryA(context.stageDir.c_str(), NULL);
+    // A log left by an earlier run would say nothing about this one.
+    DeleteFileA((context.stageDir + "\\DOZEWARD.LOG").c_str());
+    const std::string buildDir = Directory(modulePath);
+    if (!CopyBeside(buildDir, context.stageDir, SUPERVISOR_FILE) ||
+        !CopyBeside(buildDir, context.stageDir, COMPANION_FILE)) {
+        return false;
+    }
+    context.supervisorPath = context.stageDir + "\\" + SUPERVISOR_FILE;
+    context.companionPath = context.stageDir + "\\" + COMPANION_FILE;
+    printf("stage folder: %s\n", context.stageDir.c_str());
+    return true;
+}
+
+// Leaves nothing running: companions get their close, everything else that
+// the runner started and that still runs is ended.
+void CleanUp(Context& context)
+{
+    for (HWND window = FindWindowA(COMPANION_CLASS, NULL); window != NULL;
+         window = FindWindowA(COMPANION_CLASS, NULL)) {
+        DWORD owner = 0;
+        GetWindowThreadProcessId(window, &owner);
+        HANDLE process = OpenProcess(SYNCHRONIZE | PROCESS_TERMINATE, FALSE, owner);
+        SendClose(window);
+        if (process != NULL) {
+            if (WaitForSingleObject(process, EXIT_TIMEOUT_MS) != WAIT_OBJECT_0) {
+                printf("companion %lu did not end on WM_CLOSE; terminated\n", owner);
+                TerminateProcess(process, 99);
+            }
+            CloseHandle(process);
+        }
+    }
+    for (const Process& process : context.started) {
+        if (IsRunning(process)) {
+            printf("process %lu still running at the end; terminated\n", process.id);
+            TerminateProcess(process.handle, 99);
+        }
+        CloseHandle(process.handle);
+    }
+}
+
+} // namespace
+
+int main()
+{
+    setvbuf(stdout, NULL, _IONBF, 0);
+    Context context;
+    if (!Stage(context)) {
+        printf("0 passed, 1 failed\n");
+        return 1;
+    }
+    int passed = 0;
+    int failed = 0;
+    for (const Check& check : CHECKS) {
+        failure.clear();
+        const DWORD startMs = GetTickCount();
+        check.run(context);
+        const DWORD elapsedMs = GetTickCount() - startMs;
+        if (failure.empty()) {
+            ++passed;
+            printf("PASS  %-78s %6lu ms\n", check.name, elapsedMs);
+        } else {
+            ++failed;
+            printf("FAIL  %-78s %6lu ms\n      %s\n", check.name, elapsedMs, failure.c_str());
+        }
+    }
+    CleanUp(context);
+    printf("%d passed, %d failed\n", passed, failed);
+    return failed == 0 ? 0 : 1;
+}
