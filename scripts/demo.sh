@@ -2,10 +2,13 @@
 # The demo: builds DOZEWARD.EXE and runs it under Wine on a virtual display,
 # with the demo companion ORB.EXE beside it, and tells what happens:
 # start-up, the control window found from another program, the watchdog
-# starting the companion, and the close with WM_CLOSE and exit code 0.
+# starting the companion, one sleep-and-wake cycle with a short delay asked
+# for with DOZECTL (companion closed, hibernation requested, which Wine grants
+# at once, wake timer, companion restarted), the event log, and the close with
+# WM_CLOSE and exit code 0.
 #
-# It drives the supervisor only from outside, with tools/send_command.exe,
-# the way any other program on the PC would.
+# It drives the supervisor only from outside, with DOZECTL.EXE and
+# tools/send_command.exe, the way any other program on the PC would.
 set -euo pipefail
 
 ROOT=$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)
@@ -30,7 +33,7 @@ if [[ "${1:-}" != "--on-display" ]]; then
     imports=$(i686-w64-mingw32-objdump -p "$BUILD/DOZEWARD.EXE" | sed -n 's/.*DLL Name: //p' | tr '\n' ' ')
     echo "DOZEWARD.EXE: $(stat -c %s "$BUILD/DOZEWARD.EXE") bytes, imports: $imports"
     mkdir -p "$STATION"
-    cp "$BUILD/DOZEWARD.EXE" "$BUILD/ORB.EXE" "$STATION/"
+    cp "$BUILD/DOZEWARD.EXE" "$BUILD/DOZECTL.EXE" "$BUILD/ORB.EXE" "$STATION/"
     rm -f "$STATION/DOZEWARD.LOG"
     if [[ ! -f "$WINEPREFIX/system.reg" ]]; then
         say "Preparing a Wine prefix for the demo (first run only, about 15 s)"
@@ -56,6 +59,23 @@ step() {
     return $rc
 }
 
+dozectl() {
+    local rc=0
+    echo "   > DOZECTL $*"
+    wine "$STATION/DOZECTL.EXE" "$@" >"$LOG" 2>&1 </dev/null || rc=$?
+    tr -d '\r' <"$LOG" | sed 's/^/   /'
+    return $rc
+}
+
+show_log() {
+    echo "   DOZEWARD.LOG, newest entry first:"
+    if [[ -f DOZEWARD.LOG ]]; then
+        tr -d '\r' <DOZEWARD.LOG | sed 's/^/     /'
+    else
+        echo "     (none yet)"
+    fi
+}
+
 say "Starting DOZEWARD.EXE from $WIN_STATION, its path quoted as a desktop shell does"
 step start "$WIN_STATION\\DOZEWARD.EXE"
 
@@ -67,6 +87,26 @@ say "The companion is not running; the watchdog looks every 10 s and starts ORB.
 step find ORIELDESK || true
 step wait-window ORIELDESK 40
 step find ORIELDESK
+
+DELAY=5
+say "One sleep-and-wake cycle, waking $DELAY s after the wake timer is armed"
+dozectl status
+dozectl sleep "$DELAY"
+echo "   The cycle closes the companion about 1 s after the command:"
+step wait-gone ORIELDESK 20
+sleep 7
+echo "   About 7 s after the command it logs the next wake-up, arms the wake timer"
+echo "   and requests hibernation (Wine grants it at once, so the PC stays up):"
+show_log
+echo "   After the timer and 10 s more it nudges the pointer and restarts the companion:"
+step wait-window ORIELDESK 60
+sleep 1
+show_log
+
+say "Back under the watchdog: a companion that ends is started again within 10 s"
+step close ORIELDESK 20 >/dev/null || true
+step wait-gone ORIELDESK 20
+step wait-window ORIELDESK 40
 
 say "Closing the supervisor: WM_CLOSE to its control window"
 rc=0

@@ -181,8 +181,7 @@ bool SendClose(HWND window)
 }
 
 // For the checks that drive the command protocol (sleep 906, cancel 999).
-[[maybe_unused]] bool SendSupervisorCommand(HWND window, WPARAM command, LPARAM argument,
-                                            DWORD_PTR* result)
+bool SendSupervisorCommand(HWND window, WPARAM command, LPARAM argument, DWORD_PTR* result)
 {
     return SendMessageTimeoutA(window, WM_SUPERVISOR_COMMAND, command, argument,
                                SMTO_NORMAL | SMTO_ABORTIFHUNG, SEND_TIMEOUT_MS, result) != 0;
@@ -357,6 +356,229 @@ void WatchdogStartsCompanionFromOwnFolder(Context& context)
     }
 }
 
+// The event log in the stage folder, or empty when there is none yet. The
+// supervisor holds it open exclusively for an instant while it writes, so a
+// refused open is tried again.
+std::string ReadLog(const Context& context)
+{
+    const std::string path = context.stageDir + "\\DOZEWARD.LOG";
+    for (int attempt = 0; attempt < 100; ++attempt) {
+        HANDLE file = CreateFileA(path.c_str(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE,
+                                  NULL, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, NULL);
+        if (file == INVALID_HANDLE_VALUE) {
+            if (GetLastError() == ERROR_FILE_NOT_FOUND) {
+                return "";
+            }
+            Sleep(POLL_MS);
+            continue;
+        }
+        std::string contents;
+        char buffer[4096];
+        DWORD got = 0;
+        while (ReadFile(file, buffer, sizeof buffer, &got, NULL) && got > 0) {
+            contents.append(buffer, got);
+        }
+        CloseHandle(file);
+        return contents;
+    }
+    Fail("the log stayed locked");
+    return "";
+}
+
+// The log's size, read from the directory without opening the file: a
+// reader that held the log open while the supervisor writes would make it
+// drop the entry, so the checks watch the size and read the contents only
+// once an entry is complete, when nothing else is due for seconds.
+long long LogSize(const Context& context)
+{
+    WIN32_FILE_ATTRIBUTE_DATA data = {};
+    if (!GetFileAttributesExA((context.stageDir + "\\DOZEWARD.LOG").c_str(), GetFileExInfoStandard,
+                              &data)) {
+        return 0;
+    }
+    return (static_cast<long long>(data.nFileSizeHigh) << 32) | data.nFileSizeLow;
+}
+
+const DWORD ENTRY_SETTLE_MS = 300;
+
+int CountOccurrences(const std::string& text, const char* what)
+{
+    int count = 0;
+    for (std::size_t at = text.find(what); at != std::string::npos; at = text.find(what, at + 1)) {
+        ++count;
+    }
+    return count;
+}
+
+// Waits until done() holds; returns the milliseconds since fromTick, or
+// -1 (and fails the check, naming what) when it did not within timeoutMs.
+template <typename Condition>
+long WaitUntil(Condition done, DWORD fromTick, DWORD timeoutMs, const char* what)
+{
+    for (;;) {
+        if (done()) {
+            return static_cast<long>(GetTickCount() - fromTick);
+        }
+        if (GetTickCount() - fromTick >= timeoutMs) {
+            Fail("%s did not happen within %lu ms", what, timeoutMs);
+            return -1;
+        }
+        Sleep(POLL_MS);
+    }
+}
+
+// The first line of the log, without its CR LF.
+std::string FirstLogLine(const std::string& log) { return log.substr(0, log.find("\r\n")); }
+
+// "HH'MM'SS ( message )": the time of day, two digits each, before the message.
+bool IsEntry(const std::string& line, const std::string& messagePrefix)
+{
+    if (line.size() < 15 || line[2] != '\'' || line[5] != '\'' || line.compare(8, 3, " ( ") != 0 ||
+        line.compare(line.size() - 2, 2, " )") != 0) {
+        return false;
+    }
+    for (int digit : {0, 1, 3, 4, 6, 7}) {
+        if (line[digit] < '0' || line[digit] > '9') {
+            return false;
+        }
+    }
+    return line.compare(11, messagePrefix.size(), messagePrefix) == 0;
+}
+
+// Expected times, from the command: the close comes 1 s after it, the entry
+// 7 s after it, the wake-up after the delay, the restart 10 s after that.
+// The lower bounds are what the supervisor's own waits guarantee; the upper
+// ones only keep a stuck run from hanging.
+const DWORD CYCLE_DELAY_SECONDS = 3;
+const long CLOSE_EARLIEST_MS = 900;
+const long ENTRY_EARLIEST_MS = 6900;
+const long RESTART_EARLIEST_MS = 19900;
+const DWORD CYCLE_TIMEOUT_MS = 60000;
+
+void CycleClosesLogsWakesAndRestarts(Context& context)
+{
+    if (!IsRunning(context.first) || context.companionWindow == NULL) {
+        Fail("no running supervisor and companion from the earlier checks");
+        return;
+    }
+    const std::string logBefore = ReadLog(context);
+    const DWORD commandTick = GetTickCount();
+    DWORD_PTR result = 1;
+    if (!SendSupervisorCommand(context.firstWindow, 906, CYCLE_DELAY_SECONDS, &result) ||
+        result != 0) {
+        Fail("the sleep command was not answered with 0");
+        return;
+    }
+    const long closedMs = WaitUntil([] { return FindWindowA(COMPANION_CLASS, NULL) == NULL; },
+                                    commandTick, CYCLE_TIMEOUT_MS, "the companion's close");
+    const long long sizeBefore = LogSize(context);
+    const long entryMs = WaitUntil([&] { return LogSize(context) > sizeBefore; }, commandTick,
+                                   CYCLE_TIMEOUT_MS, "the NEXT WAKEUP entry");
+    Sleep(ENTRY_SETTLE_MS);
+    const std::string firstEntry = FirstLogLine(ReadLog(context));
+    const long long sizeAfterEntry = LogSize(context);
+    const long wakeupMs = WaitUntil([&] { return LogSize(context) > sizeAfterEntry; }, commandTick,
+                                    CYCLE_TIMEOUT_MS, "the WAKEUP entry");
+    Sleep(ENTRY_SETTLE_MS);
+    HWND restarted = WaitForWindowOf(COMPANION_CLASS, 0, CYCLE_TIMEOUT_MS);
+    const long restartedMs = static_cast<long>(GetTickCount() - commandTick);
+    if (!failure.empty()) {
+        return;
+    }
+    printf("      companion closed %ld ms, NEXT WAKEUP %ld ms, WAKEUP %ld ms, companion back %ld ms"
+           " after the command\n",
+           closedMs, entryMs, wakeupMs, restartedMs);
+    const std::string log = ReadLog(context);
+    printf("      log: %s", log.substr(0, log.size() - logBefore.size()).c_str());
+    if (!IsEntry(firstEntry, "NEXT WAKEUP ") || !IsEntry(FirstLogLine(log), "WAKEUP )")) {
+        Fail("the entries are not NEXT WAKEUP, then WAKEUP above it");
+    } else if (closedMs < CLOSE_EARLIEST_MS || entryMs < ENTRY_EARLIEST_MS ||
+               wakeupMs < RESTART_EARLIEST_MS) {
+        Fail("a step came earlier than the cycle's waits allow");
+    } else if (restarted == NULL) {
+        Fail("the companion did not come back after the wake-up");
+    } else if (log.size() <= logBefore.size() ||
+               log.compare(log.size() - logBefore.size(), logBefore.size(), logBefore) != 0) {
+        Fail("the log's old contents did not stay behind the new entries");
+    } else if (CountOccurrences(log, "NEXT WAKEUP") !=
+                   CountOccurrences(logBefore, "NEXT WAKEUP") + 1 ||
+               CountOccurrences(log, "( WAKEUP )") !=
+                   CountOccurrences(logBefore, "( WAKEUP )") + 1) {
+        Fail("the cycle did not write exactly one entry of each kind");
+    }
+    if (!failure.empty()) {
+        return;
+    }
+
+    // The watchdog is active again: a companion that goes is started anew.
+    context.companionWindow = restarted;
+    SendClose(restarted);
+    const DWORD goneTick = GetTickCount();
+    WaitUntil([&] { return FindWindowA(COMPANION_CLASS, NULL) == NULL; }, goneTick,
+              CYCLE_TIMEOUT_MS, "the companion's end");
+    context.companionWindow = WaitForWindowOf(COMPANION_CLASS, 0, COMPANION_TIMEOUT_MS);
+    if (context.companionWindow == NULL) {
+        Fail("the watchdog did not start the companion again after the cycle");
+        return;
+    }
+    printf("      watchdog restarted the companion %lu ms after it ended\n",
+           GetTickCount() - goneTick);
+}
+
+// Cancelled while the cycle waits for its timer: no WAKEUP, and the watchdog,
+// re-armed by the cancel, brings the companion back one period later.
+const DWORD LONG_DELAY_SECONDS = 120;
+const long WATCHDOG_EARLIEST_MS = 9500;
+
+void CancelDuringTheWaitHandsBackToTheWatchdog(Context& context)
+{
+    if (!IsRunning(context.first) || context.companionWindow == NULL) {
+        Fail("no running supervisor and companion from the earlier checks");
+        return;
+    }
+    const long long sizeBefore = LogSize(context);
+    const int wakeupsBefore = CountOccurrences(ReadLog(context), "( WAKEUP )");
+    const DWORD commandTick = GetTickCount();
+    DWORD_PTR result = 1;
+    if (!SendSupervisorCommand(context.firstWindow, 906, LONG_DELAY_SECONDS, &result)) {
+        Fail("the sleep command was not answered");
+        return;
+    }
+    WaitUntil([&] { return LogSize(context) > sizeBefore; }, commandTick, CYCLE_TIMEOUT_MS,
+              "the NEXT WAKEUP entry");
+    // Past the arming of the timer, which follows the entry at once.
+    Sleep(1000);
+    if (FindWindowA(COMPANION_CLASS, NULL) != NULL) {
+        Fail("the companion was not closed by the cycle");
+    }
+    if (!failure.empty()) {
+        return;
+    }
+    const DWORD cancelTick = GetTickCount();
+    if (!SendSupervisorCommand(context.firstWindow, 999, 0, &result) || result != 0) {
+        Fail("the cancel was not answered with 0");
+        return;
+    }
+    const long backMs = WaitUntil([] { return FindWindowA(COMPANION_CLASS, NULL) != NULL; },
+                                  cancelTick, CYCLE_TIMEOUT_MS, "the companion's restart");
+    // The cancelled worker must not go on to its closing steps.
+    Sleep(12000);
+    const std::string log = ReadLog(context);
+    printf("      companion back %ld ms after the cancel\n", backMs);
+    if (!failure.empty()) {
+        return;
+    }
+    if (backMs < WATCHDOG_EARLIEST_MS) {
+        Fail("the companion came back %ld ms after the cancel, before the watchdog's period",
+             backMs);
+    } else if (CountOccurrences(log, "( WAKEUP )") != wakeupsBefore) {
+        Fail("a cancelled cycle logged WAKEUP");
+    } else if (!IsEntry(FirstLogLine(log), "NEXT WAKEUP ")) {
+        Fail("the newest entry is not the cancelled cycle's NEXT WAKEUP");
+    }
+    context.companionWindow = FindWindowA(COMPANION_CLASS, NULL);
+}
+
 void CloseEndsWithZeroAndLeavesCompanion(Context& context)
 {
     if (!IsRunning(context.first) || context.firstWindow == NULL) {
@@ -400,6 +622,10 @@ const Check CHECKS[] = {
     {"second instance: exit code 0, first keeps running", SecondInstanceEndsAndLeavesFirst},
     {"watchdog: starts ORB.EXE from the supervisor's folder, not at start-up",
      WatchdogStartsCompanionFromOwnFolder},
+    {"cycle: companion closed, NEXT WAKEUP, WAKEUP after the timer, watchdog active again",
+     CycleClosesLogsWakesAndRestarts},
+    {"cancel during the wait: no WAKEUP, watchdog restarts the companion a period later",
+     CancelDuringTheWaitHandsBackToTheWatchdog},
     {"WM_CLOSE: exit code 0, companion keeps running", CloseEndsWithZeroAndLeavesCompanion},
 };
 
