@@ -169,6 +169,27 @@ TEST_F(CommandTest, CancelAfterTheTimerFiredEmptiesTheSlotAndTheCycleStillEnds)
     ExpectNothingLeftBehind();
 }
 
+// The cancel takes the spent timer out of the slot and is held just before it
+// cancels it, while the worker reaches the end of its cycle: the worker must
+// not release the timer until the cancel is done with it.
+TEST_F(CommandTest, TimerTakenByACancelIsReleasedOnlyAfterTheCancelIsDoneWithIt)
+{
+    RunToTheWaitAwake(60);
+    pc.Advance(60 * SECOND_MS + SECOND_MS); // fired; the worker waits its 10 s
+    pc.PauseBefore("CancelWaitableTimer");
+    Command(CMD_CANCEL_WAKE);
+    ASSERT_TRUE(pc.Paused());
+    pc.Advance(AFTER_WAKE_MS); // the worker reaches its release meanwhile
+    pc.Resume();
+    pc.Advance(SECOND_MS);
+
+    const std::vector<std::string> calls =
+        pc.TraceTexts({"CancelWaitableTimer", "CloseHandle(timer"});
+    ASSERT_EQ(calls.size(), 2U);
+    EXPECT_EQ(calls[0].rfind("CancelWaitableTimer", 0), 0U) << "released under the cancel's feet";
+    ExpectNothingLeftBehind();
+}
+
 TEST_F(CommandTest, SecondSleepWhileACycleIsUnderWayIsIgnoredAtEveryPhase)
 {
     const struct {
