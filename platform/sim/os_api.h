@@ -225,7 +225,8 @@ struct TOKEN_PRIVILEGES {
 using PTOKEN_PRIVILEGES = TOKEN_PRIVILEGES*;
 
 // The entry point that the process's start-up code calls; the core defines it.
-int WINAPI WinMain(HINSTANCE instance, HINSTANCE previousInstance, LPSTR commandLine, int showState);
+int WINAPI WinMain(HINSTANCE instance, HINSTANCE previousInstance, LPSTR commandLine,
+                   int showState);
 
 // Windows user interface services (USER32).
 HWND WINAPI FindWindowA(LPCSTR className, LPCSTR windowName);

@@ -51,8 +51,8 @@ namespace sim {
 // Waits and sends are recorded when they begin; a wait on no handle is
 // recorded as WaitForSingleObject(none).
 struct TraceEntry {
-    std::uint64_t atMs;     // virtual monotonic time of the call
-    std::string thread;     // "main", "worker#1", ... ; "test" for the controller
+    std::uint64_t atMs; // virtual monotonic time of the call
+    std::string thread; // "main", "worker#1", ... ; "test" for the controller
     std::string text;
 };
 
@@ -67,8 +67,8 @@ struct CompanionModel {
 // GetFileSize, ReadFile, WriteFile, SetFilePointer, SetEndOfFile,
 // FlushFileBuffers, GlobalAlloc.
 enum class FaultKind {
-    FailCall,   // the n-th counted call of any kind fails (ERROR_IO_DEVICE, or NULL for GlobalAlloc)
-    ShortRead,  // the n-th ReadFile delivers half of what was asked (rounded down) and succeeds
+    FailCall,  // the n-th counted call of any kind fails (ERROR_IO_DEVICE, or NULL for GlobalAlloc)
+    ShortRead, // the n-th ReadFile delivers half of what was asked (rounded down) and succeeds
     ShortWrite, // the n-th WriteFile writes half of what was asked and reports that count, TRUE
     DiskFull,   // from the n-th WriteFile or SetEndOfFile on, no file may grow: the call writes
                 // or extends what fits in the old size, fails with ERROR_DISK_FULL
@@ -77,7 +77,10 @@ enum class FaultKind {
 
 // What the simulated DefWindowProcA returns for a message: a value no
 // handler of the supervisor returns, so that a test can see it passed through.
-constexpr LRESULT DefWindowProcResult(UINT message) { return 0x5EED0000 + static_cast<LRESULT>(message); }
+constexpr LRESULT DefWindowProcResult(UINT message)
+{
+    return 0x5EED0000 + static_cast<LRESULT>(message);
+}
 
 class SimPc {
 public:
@@ -232,9 +235,9 @@ public:
         std::string classMenuName;
     };
     WindowInfo Window(HWND window) const;
-    HCURSOR ArrowCursor() const;     // what LoadCursorA(NULL, IDC_ARROW) returns
-    HGDIOBJ BlackBrush() const;      // what GetStockObject(BLACK_BRUSH) returns
-    int WindowCount() const;         // windows of all processes that exist
+    HCURSOR ArrowCursor() const; // what LoadCursorA(NULL, IDC_ARROW) returns
+    HGDIOBJ BlackBrush() const;  // what GetStockObject(BLACK_BRUSH) returns
+    int WindowCount() const;     // windows of all processes that exist
     int RegisteredClassCount() const;
     // Window timers that are armed: window class name and identifier, period.
     struct WindowTimer {
@@ -245,10 +248,10 @@ public:
     };
     std::vector<WindowTimer> WindowTimers() const;
 
-    int OpenHandleCount() const;     // kernel handles open in supervisor processes
-    int LiveThreadCount() const;     // threads made by CreateThread still alive
-    int BlockedThreadCount() const;  // simulated threads blocked in a wait right now
-    int LiveBlockCount() const;      // GlobalAlloc blocks not yet freed
+    int OpenHandleCount() const;    // kernel handles open in supervisor processes
+    int LiveThreadCount() const;    // threads made by CreateThread still alive
+    int BlockedThreadCount() const; // simulated threads blocked in a wait right now
+    int LiveBlockCount() const;     // GlobalAlloc blocks not yet freed
     // Simulated threads waiting on the given handle right now.
     int WaitersOn(HANDLE object) const;
 
