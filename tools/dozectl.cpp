@@ -65,7 +65,12 @@ int Status()
     const bool companionRuns = FindWindowA(COMPANION_CLASS_NAME, NULL) != NULL;
     std::printf("supervisor: %s\n", supervisorRuns ? "running" : "not running");
     std::printf("companion: %s\n", companionRuns ? "running" : "not running");
-    return supervisorRuns ? EXIT_DONE : EXIT_NO_SUPERVISOR;
+    // Not finding the supervisor is a failure like any other: the exit code
+    // says so to a script, and the line on standard error to a person.
+    if (!supervisorRuns) {
+        return Fail(EXIT_NO_SUPERVISOR, "no supervisor is running in this session");
+    }
+    return EXIT_DONE;
 }
 
 } // namespace
@@ -89,6 +94,6 @@ int main(int argc, char** argv)
     case DozectlVerb::BadUsage:
         break;
     }
-    std::fprintf(stderr, "DOZECTL: %s (DOZECTL --help shows the usage)\n", request.error.c_str());
+    std::fprintf(stderr, "DOZECTL: %s (DOZECTL --help shows the usage)\n", request.error.data());
     return EXIT_BAD_USAGE;
 }

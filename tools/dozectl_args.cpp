@@ -3,6 +3,7 @@
 // a command sent to the supervisor.
 #include "tools/dozectl_args.h"
 
+#include <cstdio>
 #include <cstring>
 
 const char DOZECTL_USAGE[] =
@@ -46,11 +47,13 @@ bool ParseDelaySeconds(const char* text, std::int32_t& delaySeconds)
 
 namespace {
 
-DozectlRequest BadUsage(const std::string& error)
+// The message is formatted straight into the request's buffer; snprintf
+// bounds it there and cuts an overlong argument short.
+DozectlRequest BadUsage(const char* format, const char* argument)
 {
     DozectlRequest request;
     request.verb = DozectlVerb::BadUsage;
-    request.error = error;
+    (void)std::snprintf(request.error.data(), request.error.size(), format, argument);
     return request;
 }
 
@@ -61,6 +64,8 @@ DozectlRequest Verb(DozectlVerb verb)
     return request;
 }
 
+bool Is(const char* text, const char* expected) { return std::strcmp(text, expected) == 0; }
+
 } // namespace
 
 DozectlRequest ParseDozectlArguments(int argc, const char* const* argv)
@@ -68,19 +73,18 @@ DozectlRequest ParseDozectlArguments(int argc, const char* const* argv)
     if (argc < 2) {
         return Verb(DozectlVerb::Help);
     }
-    const std::string verb = argv[1];
+    const char* verb = argv[1];
     const int extra = argc - 2;
-    if (verb == "-h" || verb == "--help") {
-        return extra == 0 ? Verb(DozectlVerb::Help) : BadUsage("help takes no arguments");
+    if (Is(verb, "-h") || Is(verb, "--help")) {
+        return extra == 0 ? Verb(DozectlVerb::Help) : BadUsage("%s takes no arguments", "help");
     }
-    if (verb == "sleep") {
+    if (Is(verb, "sleep")) {
         if (extra != 1) {
-            return BadUsage("sleep takes exactly one argument: the delay in seconds");
+            return BadUsage("%s takes exactly one argument: the delay in seconds", verb);
         }
         DozectlRequest request = Verb(DozectlVerb::Sleep);
         if (!ParseDelaySeconds(argv[2], request.delaySeconds)) {
-            return BadUsage(std::string("not a whole number of seconds that fits in 32 bits: '") +
-                            argv[2] + "'");
+            return BadUsage("not a whole number of seconds that fits in 32 bits: '%s'", argv[2]);
         }
         return request;
     }
@@ -93,9 +97,9 @@ DozectlRequest ParseDozectlArguments(int argc, const char* const* argv)
         {"status", DozectlVerb::Status},
     };
     for (const auto& plain : plainVerbs) {
-        if (verb == plain.name) {
-            return extra == 0 ? Verb(plain.verb) : BadUsage(verb + " takes no arguments");
+        if (Is(verb, plain.name)) {
+            return extra == 0 ? Verb(plain.verb) : BadUsage("%s takes no arguments", verb);
         }
     }
-    return BadUsage("unknown command '" + verb + "'");
+    return BadUsage("unknown command '%s'", verb);
 }

@@ -2,6 +2,7 @@
 // input, which must be bad usage and never a command.
 #include <gtest/gtest.h>
 
+#include <cstring>
 #include <string>
 #include <vector>
 
@@ -67,7 +68,27 @@ TEST(ParseDozectlArguments, Table)
         if (c.verb == DozectlVerb::Sleep) {
             EXPECT_EQ(request.delaySeconds, c.delaySeconds);
         }
-        EXPECT_EQ(request.error.empty(), c.verb != DozectlVerb::BadUsage);
+        EXPECT_EQ(request.error[0] == '\0', c.verb != DozectlVerb::BadUsage);
+    }
+}
+
+// An argument far longer than the message buffer, echoed in the message: still
+// bad usage, and the message is cut short to fill its buffer exactly, ending
+// with '\0'.
+TEST(ParseDozectlArguments, OverlongArgumentIsCutShortInTheMessage)
+{
+    const std::string digits(4 * DOZECTL_ERROR_SIZE, '9');
+    const std::string word(4 * DOZECTL_ERROR_SIZE, 'x');
+    const std::vector<const char*> commandLines[] = {
+        {"DOZECTL", "sleep", digits.c_str()},
+        {"DOZECTL", word.c_str()},
+        {"DOZECTL", word.c_str(), "60"},
+    };
+    for (const std::vector<const char*>& argv : commandLines) {
+        const DozectlRequest request =
+            ParseDozectlArguments(static_cast<int>(argv.size()), argv.data());
+        EXPECT_EQ(request.verb, DozectlVerb::BadUsage);
+        EXPECT_EQ(strnlen(request.error.data(), request.error.size()), request.error.size() - 1);
     }
 }
 
