@@ -14,12 +14,15 @@ set(DOZEWARD_WIN32_LIBS user32 gdi32 kernel32 advapi32 powrprof)
 # The supervisor sits in memory for months: small and without the machinery
 # of exceptions and RTTI, which it does not use.
 set(DOZEWARD_PRODUCT_COMPILE -Os -fno-exceptions -fno-rtti -ffunction-sections -fdata-sections)
+# Stripped, unused sections dropped, and no link time in the PE header, so
+# that the same sources give the same bytes (and the same release package).
+set(DOZEWARD_PRODUCT_LINK ${DOZEWARD_STATIC_LINK} -s -Wl,--gc-sections -Wl,--no-insert-timestamp)
 target_compile_options(dozeward_core PRIVATE ${DOZEWARD_PRODUCT_COMPILE})
 
 add_executable(dozeward WIN32 app/winmain.cpp)
 target_compile_options(dozeward PRIVATE ${DOZEWARD_PRODUCT_COMPILE})
 target_link_libraries(dozeward PRIVATE dozeward_core ${DOZEWARD_WIN32_LIBS})
-target_link_options(dozeward PRIVATE ${DOZEWARD_STATIC_LINK} -s -Wl,--gc-sections)
+target_link_options(dozeward PRIVATE ${DOZEWARD_PRODUCT_LINK})
 set_target_properties(dozeward PROPERTIES OUTPUT_NAME DOZEWARD SUFFIX .EXE)
 
 # The operator's command tool ships beside the supervisor: same rules.
@@ -28,7 +31,7 @@ if(EXISTS ${CMAKE_SOURCE_DIR}/tools/dozectl.cpp)
     target_include_directories(dozectl PRIVATE ${CMAKE_SOURCE_DIR} ${DOZEWARD_PLATFORM_DIR})
     target_compile_options(dozectl PRIVATE ${DOZEWARD_PRODUCT_COMPILE})
     target_link_libraries(dozectl PRIVATE user32 kernel32)
-    target_link_options(dozectl PRIVATE ${DOZEWARD_STATIC_LINK} -s -Wl,--gc-sections)
+    target_link_options(dozectl PRIVATE ${DOZEWARD_PRODUCT_LINK})
     set_target_properties(dozectl PROPERTIES OUTPUT_NAME DOZECTL SUFFIX .EXE)
 endif()
 
@@ -44,6 +47,9 @@ if(EXISTS ${CMAKE_SOURCE_DIR}/resources/version.rc.in)
         configure_file(${CMAKE_SOURCE_DIR}/resources/version.rc.in
                        ${CMAKE_BINARY_DIR}/${target}_version.rc @ONLY)
         target_sources(${target} PRIVATE ${CMAKE_BINARY_DIR}/${target}_version.rc)
+        # windres reads the manifest by name; make does not see that on its own.
+        set_source_files_properties(${CMAKE_BINARY_DIR}/${target}_version.rc PROPERTIES
+            OBJECT_DEPENDS ${RC_MANIFEST})
     endfunction()
     dozeward_add_version_resource(dozeward DOZEWARD.EXE "DOZEWARD companion supervisor")
     if(TARGET dozectl)
@@ -103,14 +109,19 @@ set_tests_properties(wine.prefix PROPERTIES
 
 # The shipped file itself: format, size budget and the DLLs it imports.
 find_program(DOZEWARD_OBJDUMP NAMES i686-w64-mingw32-objdump REQUIRED)
+set(DOZEWARD_SUPERVISOR_MAX_BYTES 65536)
+set(DOZEWARD_TOOL_MAX_BYTES 65536)
 add_test(NAME build.dozeward_exe
     COMMAND ${CMAKE_COMMAND} -DEXE=$<TARGET_FILE:dozeward> -DOBJDUMP=${DOZEWARD_OBJDUMP}
-            -DSUBSYSTEM=GUI -DMAX_BYTES=65536 -P ${CMAKE_SOURCE_DIR}/cmake/check_exe.cmake)
+            -DSUBSYSTEM=GUI -DMAX_BYTES=${DOZEWARD_SUPERVISOR_MAX_BYTES}
+            -P ${CMAKE_SOURCE_DIR}/cmake/check_exe.cmake)
 if(TARGET dozectl)
-    # Its std::string brings libstdc++'s exception and locale support with it.
+    # About 48 KiB with fixed buffers and no std::string; a string or a stream
+    # would bring libstdc++'s exception and locale support and break this.
     add_test(NAME build.dozectl_exe
         COMMAND ${CMAKE_COMMAND} -DEXE=$<TARGET_FILE:dozectl> -DOBJDUMP=${DOZEWARD_OBJDUMP}
-                -DSUBSYSTEM=console -DMAX_BYTES=262144 -P ${CMAKE_SOURCE_DIR}/cmake/check_exe.cmake)
+                -DSUBSYSTEM=console -DMAX_BYTES=${DOZEWARD_TOOL_MAX_BYTES}
+                -P ${CMAKE_SOURCE_DIR}/cmake/check_exe.cmake)
 endif()
 
 function(dozeward_wine_test name)
@@ -126,6 +137,68 @@ set(DOZEWARD_E2E_WORK ${CMAKE_BINARY_DIR}/e2e-work)
 file(MAKE_DIRECTORY ${DOZEWARD_E2E_WORK})
 dozeward_wine_test(e2e COMMAND e2e_runner WORKING_DIRECTORY ${DOZEWARD_E2E_WORK})
 
+# DOZECTL against the real supervisor: exit codes, output and effects.
+if(TARGET dozectl)
+    add_executable(dozectl_e2e tests/e2e/dozectl_e2e_win32.cpp)
+    target_link_libraries(dozectl_e2e PRIVATE user32 kernel32)
+    target_link_options(dozectl_e2e PRIVATE ${DOZEWARD_STATIC_LINK})
+    add_dependencies(dozectl_e2e dozeward orb_demo dozectl)
+    set(DOZEWARD_DOZECTL_E2E_WORK ${CMAKE_BINARY_DIR}/e2e-dozectl-work)
+    file(MAKE_DIRECTORY ${DOZEWARD_DOZECTL_E2E_WORK})
+    dozeward_wine_test(e2e.dozectl COMMAND dozectl_e2e
+                       WORKING_DIRECTORY ${DOZEWARD_DOZECTL_E2E_WORK})
+endif()
+
 if(DOZEWARD_HAVE_CONTRACT_WIN32)
     dozeward_wine_test(contract.win32 COMMAND contract_win32)
+endif()
+
+# The event log over the real file services, from the supervisor's own
+# eventlog/ source.
+add_executable(event_log_check tests/e2e/event_log_win32.cpp eventlog/event_log.cpp
+                               eventlog/log_line.cpp)
+target_include_directories(event_log_check PRIVATE ${CMAKE_SOURCE_DIR} ${DOZEWARD_PLATFORM_DIR})
+target_link_libraries(event_log_check PRIVATE kernel32)
+target_link_options(event_log_check PRIVATE ${DOZEWARD_STATIC_LINK})
+set(DOZEWARD_EVENT_LOG_WORK ${CMAKE_BINARY_DIR}/e2e-event-log-work)
+file(MAKE_DIRECTORY ${DOZEWARD_EVENT_LOG_WORK})
+dozeward_wine_test(e2e.event_log COMMAND event_log_check
+                   WORKING_DIRECTORY ${DOZEWARD_EVENT_LOG_WORK})
+
+# --- Release package --------------------------------------------------------
+# dozeward-<version>-win32.zip: what goes onto the PC, made by every build
+# (it is small) and checked as a file by CTest; scripts/package.sh copies it
+# to dist/. Its time stamps come from DOZEWARD_PACKAGE_EPOCH, so that the
+# same sources give the same bytes.
+if(TARGET dozectl)
+    if(DEFINED ENV{SOURCE_DATE_EPOCH})
+        set(_dozeward_default_epoch $ENV{SOURCE_DATE_EPOCH})
+    else()
+        set(_dozeward_default_epoch 1735689600) # 2025-01-01 00:00:00 UTC
+    endif()
+    set(DOZEWARD_PACKAGE_EPOCH ${_dozeward_default_epoch} CACHE STRING
+        "Seconds since 1970 given to every time stamp in the release package")
+    find_program(DOZEWARD_WINDRES NAMES i686-w64-mingw32-windres REQUIRED)
+    set(DOZEWARD_PACKAGE_ZIP ${CMAKE_BINARY_DIR}/dist/dozeward-${PROJECT_VERSION}-win32.zip)
+    set(DOZEWARD_PACKAGE_README ${CMAKE_SOURCE_DIR}/resources/README-WINDOWS.txt)
+    add_custom_command(OUTPUT ${DOZEWARD_PACKAGE_ZIP}
+        COMMAND ${CMAKE_COMMAND} -DSUPERVISOR_EXE=$<TARGET_FILE:dozeward>
+                -DTOOL_EXE=$<TARGET_FILE:dozectl> -DREADME=${DOZEWARD_PACKAGE_README}
+                -DEPOCH=${DOZEWARD_PACKAGE_EPOCH} -DSTAGE=${CMAKE_BINARY_DIR}/package-stage
+                -DZIP=${DOZEWARD_PACKAGE_ZIP} -P ${CMAKE_SOURCE_DIR}/cmake/make_package.cmake
+        DEPENDS dozeward dozectl ${DOZEWARD_PACKAGE_README}
+                ${CMAKE_SOURCE_DIR}/cmake/make_package.cmake
+        COMMENT "Packing dozeward-${PROJECT_VERSION}-win32.zip"
+        VERBATIM)
+    add_custom_target(package ALL DEPENDS ${DOZEWARD_PACKAGE_ZIP})
+
+    add_test(NAME package.zip
+        COMMAND ${CMAKE_COMMAND} -DZIP=${DOZEWARD_PACKAGE_ZIP}
+                -DWORK=${CMAKE_BINARY_DIR}/package-check -DOBJDUMP=${DOZEWARD_OBJDUMP}
+                -DWINDRES=${DOZEWARD_WINDRES} -DVERSION=${PROJECT_VERSION}
+                -DREADME=${DOZEWARD_PACKAGE_README} -DSUPERVISOR_EXE=$<TARGET_FILE:dozeward>
+                -DTOOL_EXE=$<TARGET_FILE:dozectl> -DEPOCH=${DOZEWARD_PACKAGE_EPOCH}
+                -DSUPERVISOR_MAX_BYTES=${DOZEWARD_SUPERVISOR_MAX_BYTES}
+                -DTOOL_MAX_BYTES=${DOZEWARD_TOOL_MAX_BYTES}
+                -P ${CMAKE_SOURCE_DIR}/cmake/check_package.cmake)
 endif()
