@@ -40,3 +40,9 @@ add_subdirectory(tests/fuzz)
 # Benchmarks print figures; they are run by hand, not by CTest.
 add_executable(log_prepend_bench ${CMAKE_SOURCE_DIR}/bench/log_prepend_bench.cpp)
 target_link_libraries(log_prepend_bench PRIVATE dozeward_entry)
+
+# Hygiene: layout and clang-tidy, as tests so that CI fails on them. The tidy
+# check reads this build's compile_commands.json (the host preset exports it).
+add_test(NAME hygiene.format COMMAND ${CMAKE_SOURCE_DIR}/scripts/check-format.sh)
+add_test(NAME hygiene.tidy COMMAND ${CMAKE_SOURCE_DIR}/scripts/check-tidy.sh ${CMAKE_BINARY_DIR})
+set_tests_properties(hygiene.tidy PROPERTIES TIMEOUT 300)

@@ -1,11 +1,13 @@
 #!/usr/bin/env bash
 # Builds every configuration and runs every test layer, stopping at the first
 # failure with a non-zero exit:
-#   host        unit, sim and contract (simulated PC) layers
+#   host        unit, sim and contract (simulated PC) layers; hygiene
+#               (clang-format and clang-tidy)
 #   host-asan   sim layer under AddressSanitizer + UndefinedBehaviorSanitizer
 #   host-tsan   sim layer under ThreadSanitizer
-#   windows     DOZEWARD.EXE checked as a file, then the contract and
-#               end-to-end layers under Wine on a virtual display
+#   windows     DOZEWARD.EXE, DOZECTL.EXE and the release zip checked as
+#               files, then the contract and end-to-end layers under Wine on
+#               a virtual display
 # The Wine layers run last, so the last lines printed are a CTest summary.
 # Wall times of each step are written to build/test-times.txt.
 set -euo pipefail
