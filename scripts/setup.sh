@@ -2,7 +2,8 @@
 # Installs what building and testing DOZEWARD needs on a Debian or Ubuntu
 # machine: the host compiler and test framework, the mingw-w64 cross compiler
 # for the Windows build, Wine (32-bit) with a virtual X server for running the
-# Windows programs, and the clang tools.
+# Windows programs, and the clang tools (with the fuzzer and sanitizer
+# runtimes).
 #
 # Safe to run again and again: when everything is present it only asks dpkg
 # and returns in well under a second; the package index is refreshed only when
@@ -13,7 +14,7 @@ PACKAGES=(
     cmake g++ make libgtest-dev libgmock-dev
     g++-mingw-w64-i686 binutils-mingw-w64-i686
     wine wine32:i386 xvfb xauth
-    clang clang-format clang-tidy
+    clang libclang-rt-dev clang-format clang-tidy
 )
 
 is_installed() {
