@@ -315,6 +315,27 @@ std::shared_ptr<KernelObject> FileOf(Impl& pc, HANDLE file)
     return object;
 }
 
+// What every read, write, resize and flush checks first, in Windows' order: a
+// file handle, opened with the access the call needs, and no injected
+// failure. Returns the file, or null with the error set.
+std::shared_ptr<KernelObject> FileForCall(Impl& pc, HANDLE file, DWORD neededAccess,
+                                          const FaultEffect& effect)
+{
+    auto object = FileOf(pc, file);
+    if (!object) {
+        return nullptr;
+    }
+    if ((object->access & neededAccess) == 0) {
+        pc.Current()->lastError = ERROR_ACCESS_DENIED;
+        return nullptr;
+    }
+    if (effect.fail) {
+        pc.Current()->lastError = ERROR_IO_DEVICE;
+        return nullptr;
+    }
+    return object;
+}
+
 } // namespace
 
 HANDLE WINAPI CreateFileA(LPCSTR fileName, DWORD access, DWORD shareMode, LPSECURITY_ATTRIBUTES,
@@ -410,21 +431,12 @@ BOOL WINAPI ReadFile(HANDLE file, LPVOID buffer, DWORD bytesToRead, LPDWORD byte
     Impl& pc = Pc();
     Lock lock(pc.mu);
     pc.Trace("ReadFile(" + pc.HandleName(file) + "," + std::to_string(bytesToRead) + ")");
-    SimThread* self = pc.Current();
     if (bytesRead != nullptr) {
         *bytesRead = 0;
     }
     const FaultEffect effect = pc.CheckFault(CountedCall::ReadFile);
-    auto object = FileOf(pc, file);
+    auto object = FileForCall(pc, file, GENERIC_READ, effect);
     if (!object) {
-        return FALSE;
-    }
-    if ((object->access & GENERIC_READ) == 0) {
-        self->lastError = ERROR_ACCESS_DENIED;
-        return FALSE;
-    }
-    if (effect.fail) {
-        self->lastError = ERROR_IO_DEVICE;
         return FALSE;
     }
     const DWORD wanted = effect.shortRead ? bytesToRead / 2 : bytesToRead;
@@ -448,16 +460,8 @@ BOOL WINAPI WriteFile(HANDLE file, LPCVOID buffer, DWORD bytesToWrite, LPDWORD b
         *bytesWritten = 0;
     }
     const FaultEffect effect = pc.CheckFault(CountedCall::WriteFile);
-    auto object = FileOf(pc, file);
+    auto object = FileForCall(pc, file, GENERIC_WRITE, effect);
     if (!object) {
-        return FALSE;
-    }
-    if ((object->access & GENERIC_WRITE) == 0) {
-        self->lastError = ERROR_ACCESS_DENIED;
-        return FALSE;
-    }
-    if (effect.fail) {
-        self->lastError = ERROR_IO_DEVICE;
         return FALSE;
     }
     std::uint64_t count = effect.shortWrite ? bytesToWrite / 2 : bytesToWrite;
@@ -544,16 +548,8 @@ BOOL WINAPI SetEndOfFile(HANDLE file)
     pc.Trace("SetEndOfFile(" + pc.HandleName(file) + ")");
     SimThread* self = pc.Current();
     const FaultEffect effect = pc.CheckFault(CountedCall::SetEndOfFile);
-    auto object = FileOf(pc, file);
+    auto object = FileForCall(pc, file, GENERIC_WRITE, effect);
     if (!object) {
-        return FALSE;
-    }
-    if ((object->access & GENERIC_WRITE) == 0) {
-        self->lastError = ERROR_ACCESS_DENIED;
-        return FALSE;
-    }
-    if (effect.fail) {
-        self->lastError = ERROR_IO_DEVICE;
         return FALSE;
     }
     if (effect.diskFull && object->pointer > HostSize(object->fd)) {
@@ -572,18 +568,9 @@ BOOL WINAPI FlushFileBuffers(HANDLE file)
     Impl& pc = Pc();
     Lock lock(pc.mu);
     pc.Trace("FlushFileBuffers(" + pc.HandleName(file) + ")");
-    SimThread* self = pc.Current();
     const FaultEffect effect = pc.CheckFault(CountedCall::FlushFileBuffers);
-    auto object = FileOf(pc, file);
+    auto object = FileForCall(pc, file, GENERIC_WRITE, effect);
     if (!object) {
-        return FALSE;
-    }
-    if ((object->access & GENERIC_WRITE) == 0) {
-        self->lastError = ERROR_ACCESS_DENIED;
-        return FALSE;
-    }
-    if (effect.fail) {
-        self->lastError = ERROR_IO_DEVICE;
         return FALSE;
     }
     return TRUE; // the host keeps the data; nothing is lost by not syncing
