@@ -22,13 +22,16 @@
 #endif
 #include <windows.h>
 
-#include <cstdarg>
 #include <cstdio>
 #include <cstring>
 #include <string>
 #include <vector>
 
+#include "e2e_support.h"
+
 namespace {
+
+using namespace e2e;
 
 const char SUPERVISOR_CLASS[] = "DOZEWARD";
 const char COMPANION_CLASS[] = "ORIELDESK";
@@ -41,8 +44,6 @@ const char STAGE_FOLDER[] = "Operator Station";
 // Real time under Wine on a shared machine: generous deadlines, and bounds
 // asserted only from below, where lateness cannot break them.
 const DWORD START_TIMEOUT_MS = 20000;
-const DWORD EXIT_TIMEOUT_MS = 20000;
-const DWORD SEND_TIMEOUT_MS = 10000;
 // DOZECTL bounds itself (5 s per send, 10 s for a stop to take effect).
 const DWORD TOOL_TIMEOUT_MS = 30000;
 // The watchdog looks every 10 s.
@@ -83,28 +84,6 @@ struct Context {
     DWORD cycleEndTick = 0;
 };
 
-// What went wrong in the check under way; empty while all is well.
-std::string failure;
-
-void Fail(const char* format, ...)
-{
-    if (!failure.empty()) {
-        return; // the first cause is the one worth reading
-    }
-    char text[768];
-    va_list args;
-    va_start(args, format);
-    vsnprintf(text, sizeof text, format, args);
-    va_end(args);
-    failure = text;
-}
-
-std::string Directory(const std::string& path)
-{
-    const std::size_t slash = path.find_last_of("\\/");
-    return slash == std::string::npos ? std::string(".") : path.substr(0, slash);
-}
-
 // Console output written in text mode ends its lines with CR LF.
 std::string WithoutCarriageReturns(const std::string& text)
 {
@@ -115,26 +94,6 @@ std::string WithoutCarriageReturns(const std::string& text)
         }
     }
     return result;
-}
-
-// The whole file, or false if it cannot be opened (missing, or held by the
-// supervisor at this instant: the caller decides whether to try again).
-bool ReadWholeFile(const std::string& path, std::string* contents)
-{
-    HANDLE file = CreateFileA(path.c_str(), GENERIC_READ,
-                              FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, NULL,
-                              OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, NULL);
-    if (file == INVALID_HANDLE_VALUE) {
-        return false;
-    }
-    contents->clear();
-    char buffer[4096];
-    DWORD got = 0;
-    while (ReadFile(file, buffer, sizeof buffer, &got, NULL) && got > 0) {
-        contents->append(buffer, got);
-    }
-    CloseHandle(file);
-    return true;
 }
 
 // The log once, retried briefly if the supervisor holds it; a log that does
@@ -329,13 +288,6 @@ bool WaitForNoWindow(const char* className, DWORD timeoutMs)
         Sleep(POLL_MS);
     }
     return true;
-}
-
-bool SendClose(HWND window)
-{
-    DWORD_PTR result = 0;
-    return SendMessageTimeoutA(window, WM_CLOSE, 0, 0, SMTO_NORMAL | SMTO_ABORTIFHUNG,
-                               SEND_TIMEOUT_MS, &result) != 0;
 }
 
 bool SupervisorRuns(const Context& context)
@@ -628,12 +580,7 @@ void StopEndsSupervisorWithZero(Context& context)
     }
 }
 
-struct Check {
-    const char* name;
-    void (*run)(Context&);
-};
-
-const Check CHECKS[] = {
+const Check<Context> CHECKS[] = {
     {"no supervisor: sleep, cancel, stop, status give exit code 1 and one error line",
      NoSupervisorGivesExitCodeOne},
     {"status: supervisor running, companion not yet", StatusWithSupervisorAndNoCompanion},
@@ -644,17 +591,6 @@ const Check CHECKS[] = {
      CancelDuringCycleHandsBackToWatchdog},
     {"stop: supervisor ends with exit code 0, companion keeps running", StopEndsSupervisorWithZero},
 };
-
-bool CopyBeside(const std::string& fromDir, const std::string& toDir, const char* file)
-{
-    const std::string from = fromDir + "\\" + file;
-    const std::string to = toDir + "\\" + file;
-    if (!CopyFileA(from.c_str(), to.c_str(), FALSE)) {
-        printf("cannot copy %s to %s (error %lu)\n", from.c_str(), to.c_str(), GetLastError());
-        return false;
-    }
-    return true;
-}
 
 bool Stage(Context& context)
 {
@@ -692,20 +628,7 @@ void CleanUp(Context& context)
         }
         CloseHandle(process.handle);
     }
-    for (HWND window = FindWindowA(COMPANION_CLASS, NULL); window != NULL;
-         window = FindWindowA(COMPANION_CLASS, NULL)) {
-        DWORD owner = 0;
-        GetWindowThreadProcessId(window, &owner);
-        HANDLE process = OpenProcess(SYNCHRONIZE | PROCESS_TERMINATE, FALSE, owner);
-        SendClose(window);
-        if (process != NULL) {
-            if (WaitForSingleObject(process, EXIT_TIMEOUT_MS) != WAIT_OBJECT_0) {
-                printf("companion %lu did not end on WM_CLOSE; terminated\n", owner);
-                TerminateProcess(process, 99);
-            }
-            CloseHandle(process);
-        }
-    }
+    CloseAllWindowsOf(COMPANION_CLASS);
 }
 
 } // namespace
@@ -719,23 +642,8 @@ int main()
         return 1;
     }
     const DWORD runStartMs = GetTickCount();
-    int passed = 0;
-    int failed = 0;
-    for (const Check& check : CHECKS) {
-        failure.clear();
-        const DWORD startMs = GetTickCount();
-        check.run(context);
-        const DWORD elapsedMs = GetTickCount() - startMs;
-        if (failure.empty()) {
-            ++passed;
-            printf("PASS  %-78s %6lu ms\n", check.name, elapsedMs);
-        } else {
-            ++failed;
-            printf("FAIL  %-78s %6lu ms\n      %s\n", check.name, elapsedMs, failure.c_str());
-        }
-    }
+    const int failed = RunChecks(CHECKS, context);
     CleanUp(context);
     printf("checks took %lu ms\n", GetTickCount() - runStartMs);
-    printf("%d passed, %d failed\n", passed, failed);
-    return failed == 0 ? 0 : 1;
+    return Tally(std::size(CHECKS), failed);
 }

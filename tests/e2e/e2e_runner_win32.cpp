@@ -16,13 +16,16 @@
 #endif
 #include <windows.h>
 
-#include <cstdarg>
 #include <cstdio>
 #include <cstring>
 #include <string>
 #include <vector>
 
+#include "e2e_support.h"
+
 namespace {
+
+using namespace e2e;
 
 const char SUPERVISOR_CLASS[] = "DOZEWARD";
 const char COMPANION_CLASS[] = "ORIELDESK";
@@ -33,8 +36,6 @@ const UINT WM_SUPERVISOR_COMMAND = WM_APP + 1;
 
 // Real time under Wine on a shared machine: generous bounds, never tight.
 const DWORD START_TIMEOUT_MS = 20000;
-const DWORD EXIT_TIMEOUT_MS = 20000;
-const DWORD SEND_TIMEOUT_MS = 10000;
 // The watchdog looks every 10 s; the companion may take a while to appear.
 const DWORD COMPANION_TIMEOUT_MS = 45000;
 // No companion may appear before half a watchdog period has passed: start-up
@@ -58,28 +59,6 @@ struct Context {
     HWND companionWindow = NULL;
     DWORD companionProcessId = 0;
 };
-
-// What went wrong in the check under way; empty while all is well.
-std::string failure;
-
-void Fail(const char* format, ...)
-{
-    if (!failure.empty()) {
-        return; // the first cause is the one worth reading
-    }
-    char text[512];
-    va_list args;
-    va_start(args, format);
-    vsnprintf(text, sizeof text, format, args);
-    va_end(args);
-    failure = text;
-}
-
-std::string Directory(const std::string& path)
-{
-    const std::size_t slash = path.find_last_of("\\/");
-    return slash == std::string::npos ? std::string(".") : path.substr(0, slash);
-}
 
 // Starts the supervisor with exactly this command line, in the stage folder.
 bool StartSupervisor(Context& context, const std::string& commandLine, Process* process)
@@ -171,13 +150,6 @@ int CountWindows(const char* className)
         ++count;
     }
     return count;
-}
-
-bool SendClose(HWND window)
-{
-    DWORD_PTR result = 0;
-    return SendMessageTimeoutA(window, WM_CLOSE, 0, 0, SMTO_NORMAL | SMTO_ABORTIFHUNG,
-                               SEND_TIMEOUT_MS, &result) != 0;
 }
 
 // For the checks that drive the command protocol (sleep 906, cancel 999).
@@ -363,23 +335,14 @@ std::string ReadLog(const Context& context)
 {
     const std::string path = context.stageDir + "\\DOZEWARD.LOG";
     for (int attempt = 0; attempt < 100; ++attempt) {
-        HANDLE file = CreateFileA(path.c_str(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE,
-                                  NULL, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, NULL);
-        if (file == INVALID_HANDLE_VALUE) {
-            if (GetLastError() == ERROR_FILE_NOT_FOUND) {
-                return "";
-            }
-            Sleep(POLL_MS);
-            continue;
-        }
         std::string contents;
-        char buffer[4096];
-        DWORD got = 0;
-        while (ReadFile(file, buffer, sizeof buffer, &got, NULL) && got > 0) {
-            contents.append(buffer, got);
+        if (ReadWholeFile(path, &contents)) {
+            return contents;
         }
-        CloseHandle(file);
-        return contents;
+        if (GetLastError() == ERROR_FILE_NOT_FOUND) {
+            return "";
+        }
+        Sleep(POLL_MS);
     }
     Fail("the log stayed locked");
     return "";
@@ -606,12 +569,7 @@ void CloseEndsWithZeroAndLeavesCompanion(Context& context)
     }
 }
 
-struct Check {
-    const char* name;
-    void (*run)(Context&);
-};
-
-const Check CHECKS[] = {
+const Check<Context> CHECKS[] = {
     {"unquoted command line: exit code 0 at once, no control window",
      UnquotedCommandLineEndsAtOnce},
     {"first quote at index 255: exit code 0 at once, no control window", QuoteAtIndex255EndsAtOnce},
@@ -628,17 +586,6 @@ const Check CHECKS[] = {
      CancelDuringTheWaitHandsBackToTheWatchdog},
     {"WM_CLOSE: exit code 0, companion keeps running", CloseEndsWithZeroAndLeavesCompanion},
 };
-
-bool CopyBeside(const std::string& fromDir, const std::string& toDir, const char* file)
-{
-    const std::string from = fromDir + "\\" + file;
-    const std::string to = toDir + "\\" + file;
-    if (!CopyFileA(from.c_str(), to.c_str(), FALSE)) {
-        printf("cannot copy %s to %s (error %lu)\n", from.c_str(), to.c_str(), GetLastError());
-        return false;
-    }
-    return true;
-}
 
 bool Stage(Context& context)
 {
@@ -665,20 +612,7 @@ bool Stage(Context& context)
 // the runner started and that still runs is ended.
 void CleanUp(Context& context)
 {
-    for (HWND window = FindWindowA(COMPANION_CLASS, NULL); window != NULL;
-         window = FindWindowA(COMPANION_CLASS, NULL)) {
-        DWORD owner = 0;
-        GetWindowThreadProcessId(window, &owner);
-        HANDLE process = OpenProcess(SYNCHRONIZE | PROCESS_TERMINATE, FALSE, owner);
-        SendClose(window);
-        if (process != NULL) {
-            if (WaitForSingleObject(process, EXIT_TIMEOUT_MS) != WAIT_OBJECT_0) {
-                printf("companion %lu did not end on WM_CLOSE; terminated\n", owner);
-                TerminateProcess(process, 99);
-            }
-            CloseHandle(process);
-        }
-    }
+    CloseAllWindowsOf(COMPANION_CLASS);
     for (const Process& process : context.started) {
         if (IsRunning(process)) {
             printf("process %lu still running at the end; terminated\n", process.id);
@@ -698,22 +632,7 @@ int main()
         printf("0 passed, 1 failed\n");
         return 1;
     }
-    int passed = 0;
-    int failed = 0;
-    for (const Check& check : CHECKS) {
-        failure.clear();
-        const DWORD startMs = GetTickCount();
-        check.run(context);
-        const DWORD elapsedMs = GetTickCount() - startMs;
-        if (failure.empty()) {
-            ++passed;
-            printf("PASS  %-78s %6lu ms\n", check.name, elapsedMs);
-        } else {
-            ++failed;
-            printf("FAIL  %-78s %6lu ms\n      %s\n", check.name, elapsedMs, failure.c_str());
-        }
-    }
+    const int failed = RunChecks(CHECKS, context);
     CleanUp(context);
-    printf("%d passed, %d failed\n", passed, failed);
-    return failed == 0 ? 0 : 1;
+    return Tally(std::size(CHECKS), failed);
 }

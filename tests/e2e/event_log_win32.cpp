@@ -15,6 +15,7 @@
 #include <string>
 
 #include "app/supervisor_state.h"
+#include "e2e_support.h"
 #include "eventlog/event_log.h"
 
 namespace {
@@ -39,18 +40,7 @@ void Check(bool ok, const char* what, const std::string& detail = "")
 std::string ReadAll(const char* path)
 {
     std::string contents;
-    HANDLE file = CreateFileA(path, GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE, NULL,
-                              OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, NULL);
-    if (file == INVALID_HANDLE_VALUE) {
-        return "<none>";
-    }
-    char buffer[4096];
-    DWORD got = 0;
-    while (ReadFile(file, buffer, sizeof buffer, &got, NULL) && got > 0) {
-        contents.append(buffer, got);
-    }
-    CloseHandle(file);
-    return contents;
+    return e2e::ReadWholeFile(path, &contents) ? contents : "<none>";
 }
 
 void WriteAll(const char* path, const std::string& contents)
