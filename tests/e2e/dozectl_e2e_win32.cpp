@@ -33,22 +33,16 @@ namespace {
 
 using namespace e2e;
 
-const char SUPERVISOR_CLASS[] = "DOZEWARD";
-const char COMPANION_CLASS[] = "ORIELDESK";
-const char SUPERVISOR_FILE[] = "DOZEWARD.EXE";
-const char COMPANION_FILE[] = "ORB.EXE";
 const char TOOL_FILE[] = "DOZECTL.EXE";
 const char LOG_FILE[] = "DOZEWARD.LOG";
 const char STAGE_FOLDER[] = "Operator Station";
 
 // Real time under Wine on a shared machine: generous deadlines, and bounds
 // asserted only from below, where lateness cannot break them.
-const DWORD START_TIMEOUT_MS = 20000;
 // DOZECTL bounds itself (5 s per send, 10 s for a stop to take effect).
 const DWORD TOOL_TIMEOUT_MS = 30000;
 // The watchdog looks every 10 s.
 const DWORD COMPANION_TIMEOUT_MS = 45000;
-const DWORD POLL_MS = 50;
 
 // The cycle: the companion is closed 1 s after the command, "NEXT WAKEUP" is
 // written 6 s after that, the wake-up comes the delay after that and the

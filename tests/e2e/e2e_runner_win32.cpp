@@ -27,21 +27,14 @@ namespace {
 
 using namespace e2e;
 
-const char SUPERVISOR_CLASS[] = "DOZEWARD";
-const char COMPANION_CLASS[] = "ORIELDESK";
-const char SUPERVISOR_FILE[] = "DOZEWARD.EXE";
-const char COMPANION_FILE[] = "ORB.EXE";
 const char STAGE_FOLDER[] = "Station A";
 const UINT WM_SUPERVISOR_COMMAND = WM_APP + 1;
 
-// Real time under Wine on a shared machine: generous bounds, never tight.
-const DWORD START_TIMEOUT_MS = 20000;
 // The watchdog looks every 10 s; the companion may take a while to appear.
 const DWORD COMPANION_TIMEOUT_MS = 45000;
 // No companion may appear before half a watchdog period has passed: start-up
 // itself never starts it. Only an early start can break this bound.
 const DWORD COMPANION_EARLIEST_MS = 5000;
-const DWORD POLL_MS = 50;
 
 struct Process {
     HANDLE handle = NULL;

@@ -18,7 +18,15 @@
 
 namespace e2e {
 
+// The programs under test, as another program on the PC knows them.
+const char SUPERVISOR_CLASS[] = "DOZEWARD";
+const char COMPANION_CLASS[] = "ORIELDESK";
+const char SUPERVISOR_FILE[] = "DOZEWARD.EXE";
+const char COMPANION_FILE[] = "ORB.EXE";
+
 // Real time under Wine on a shared machine: generous bounds, never tight.
+const DWORD START_TIMEOUT_MS = 20000;
+const DWORD POLL_MS = 50;
 const DWORD SEND_TIMEOUT_MS = 10000;
 const DWORD EXIT_TIMEOUT_MS = 20000;
 
