@@ -105,6 +105,33 @@ struct SentMessage {
 };
 
 enum class ThreadState { Ready, Running, Blocked, Done };
+
+// The right to run, handed from one host thread to the next. It has a lock of
+// its own so that the thread that hands it over has already let go of the
+// PC's mutex when the next one wakes: each hand-over then costs one wake-up,
+// not a wake-up and a second one after a wait for the mutex.
+class Baton {
+public:
+    void Give()
+    {
+        {
+            std::lock_guard<std::mutex> guard(mu_);
+            given_ = true;
+        }
+        cv_.notify_one();
+    }
+    void Take()
+    {
+        std::unique_lock<std::mutex> guard(mu_);
+        cv_.wait(guard, [this] { return given_; });
+        given_ = false;
+    }
+
+private:
+    std::mutex mu_;
+    std::condition_variable cv_;
+    bool given_ = false;
+};
 enum class WaitEnd { Completed, TimedOut, Killed };
 
 struct SimThread {
@@ -115,7 +142,7 @@ struct SimThread {
     bool byCreateThread = false;
     std::function<int()> body;
     std::thread host;
-    std::condition_variable wake;
+    Baton baton;
     ThreadState state = ThreadState::Ready;
     bool killRequested = false;
     DWORD lastError = 0;
@@ -207,7 +234,6 @@ using Lock = std::unique_lock<std::mutex>;
 
 struct Impl {
     mutable std::mutex mu;
-    std::condition_variable controllerWake;
     SimThread* running = nullptr; // null: the controller holds the baton
     bool shuttingDown = false;
     std::vector<std::unique_ptr<SimThread>> threads;
@@ -215,6 +241,7 @@ struct Impl {
     std::deque<SimThread*> readyQueue;
     std::deque<SimThread*> blockedQueue; // in the order the threads blocked
     int workerSerial = 0;
+    int finishedCount = 0; // threads done since the last JoinFinished
 
     // Clock.
     std::uint64_t nowMs = 0;
@@ -249,10 +276,16 @@ struct Impl {
     UINT_PTR nextThreadTimerId = 1;
 
     // Kernel objects and handles.
+    // Open handles, and those closed since the last prune (object empty);
+    // PruneClosedHandles moves the closed ones to closedHandles, where a
+    // stale handle still has its name, so that the walks over open handles
+    // stay short however long a run has been.
     std::map<std::uintptr_t, HandleRecord> handles;
+    std::map<std::uintptr_t, HandleRecord> closedHandles;
     std::uintptr_t nextHandle = 0x100;
     std::map<std::string, int> handleSerials; // per kind name
     std::vector<std::weak_ptr<KernelObject>> objects;
+    std::vector<std::weak_ptr<KernelObject>> timerObjects; // the waitable timers of objects
     std::map<std::string, std::weak_ptr<KernelObject>> namedObjects;
     std::shared_ptr<KernelObject> processPseudoObject;
 
@@ -285,6 +318,14 @@ struct Impl {
     std::optional<std::uint64_t> NextEventMs() const;
     void StepTo(std::uint64_t ms);
     void JoinFinished();
+    // Chooses who runs after the calling simulated thread, which has already
+    // left the Running state: the next ready thread, or the controller when
+    // none is ready. Handing over directly, instead of through the
+    // controller, halves the host thread switches. Returns the baton to give.
+    Baton& HandOff();
+    // Gives the baton away with the mutex released, then waits until it
+    // comes back and takes the mutex again.
+    void PassBaton(Lock& lock, Baton& next, Baton& own);
     void ShutDown(Lock& lock);
 
     // --- Clock ---
@@ -302,6 +343,9 @@ struct Impl {
     std::string HandleName(HANDLE handle) const;
     std::shared_ptr<KernelObject> NewObject(ObjectKind kind);
     void CloseHandleRecord(HandleRecord& record);
+    void PruneClosedHandles();
+    // The record of a handle value, open or closed, or null.
+    const HandleRecord* AnyHandleRecord(HANDLE handle) const;
     bool Signalled(const KernelObject& object, const SimThread* thread) const;
     void Take(KernelObject& object, SimThread* thread);
     void FireTimer(KernelObject& timer);

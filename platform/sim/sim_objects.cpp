@@ -26,6 +26,9 @@ std::shared_ptr<KernelObject> Impl::NewObject(ObjectKind kind)
     auto object = std::make_shared<KernelObject>();
     object->kind = kind;
     objects.push_back(object);
+    if (kind == ObjectKind::Timer) {
+        timerObjects.push_back(object);
+    }
     return object;
 }
 
@@ -67,8 +70,30 @@ std::string Impl::HandleName(HANDLE handle) const
     if (reinterpret_cast<std::intptr_t>(handle) == PSEUDO_PROCESS_HANDLE) {
         return "process";
     }
-    auto it = handles.find(reinterpret_cast<std::uintptr_t>(handle));
-    return it == handles.end() ? "invalid" : it->second.traceName;
+    const HandleRecord* record = AnyHandleRecord(handle);
+    return record == nullptr ? "invalid" : record->traceName;
+}
+
+const HandleRecord* Impl::AnyHandleRecord(HANDLE handle) const
+{
+    const auto value = reinterpret_cast<std::uintptr_t>(handle);
+    if (auto it = handles.find(value); it != handles.end()) {
+        return &it->second;
+    }
+    auto it = closedHandles.find(value);
+    return it == closedHandles.end() ? nullptr : &it->second;
+}
+
+void Impl::PruneClosedHandles()
+{
+    for (auto it = handles.begin(); it != handles.end();) {
+        if (!it->second.object) {
+            closedHandles.insert(*it);
+            it = handles.erase(it);
+        } else {
+            ++it;
+        }
+    }
 }
 
 void Impl::CloseHandleRecord(HandleRecord& record)
@@ -123,9 +148,9 @@ void Impl::FireTimer(KernelObject& timer)
 void Impl::RecomputeAbsoluteTimers()
 {
     const std::int64_t nowFileTime = WallMs() * 10000;
-    for (auto& weak : objects) {
+    for (auto& weak : timerObjects) {
         auto timer = weak.lock();
-        if (!timer || timer->kind != ObjectKind::Timer || !timer->active || !timer->absolute) {
+        if (!timer || !timer->active || !timer->absolute) {
             continue;
         }
         if (timer->dueFileTime <= nowFileTime) {
@@ -269,11 +294,11 @@ int SimPc::WaitersOn(HANDLE object) const
     if (reinterpret_cast<std::intptr_t>(object) == -1) {
         return impl_->processPseudoObject->waiters;
     }
-    auto it = impl_->handles.find(reinterpret_cast<std::uintptr_t>(object));
-    if (it == impl_->handles.end()) {
+    const HandleRecord* record = impl_->AnyHandleRecord(object);
+    if (record == nullptr) {
         return 0;
     }
-    auto seen = it->second.seen.lock();
+    auto seen = record->seen.lock();
     return seen ? seen->waiters : 0;
 }
 

@@ -141,9 +141,9 @@ void Impl::Trampoline(SimThread* t)
 {
     currentThread = t;
     bool start = false;
+    t->baton.Take();
     {
         Lock lock(mu);
-        t->wake.wait(lock, [&] { return running == t; });
         start = !t->killRequested;
     }
     int code = 0;
@@ -177,9 +177,11 @@ void Impl::Trampoline(SimThread* t)
     }
     EndThread(t);
     t->state = ThreadState::Done;
-    running = nullptr;
+    ++finishedCount;
+    Baton& next = HandOff();
     currentThread = nullptr;
-    controllerWake.notify_one();
+    lock.unlock();
+    next.Give();
 }
 
 void Impl::EndThread(SimThread* t)
@@ -290,9 +292,7 @@ WaitEnd Impl::Block(Lock& lock, std::function<bool()> ready,
     self->timedOut = false;
     self->state = ThreadState::Blocked;
     blockedQueue.push_back(self);
-    running = nullptr;
-    controllerWake.notify_one();
-    self->wake.wait(lock, [&] { return running == self; });
+    PassBaton(lock, HandOff(), self->baton);
     self->ready = nullptr;
     self->deadlineMs.reset();
     if (self->killRequested) {
@@ -348,8 +348,7 @@ void Impl::RunUntilIdleLocked(Lock& lock)
         readyQueue.pop_front();
         t->state = ThreadState::Running;
         running = t;
-        t->wake.notify_one();
-        controllerWake.wait(lock, [&] { return running == nullptr; });
+        PassBaton(lock, t->baton, controller.baton);
     }
     JoinFinished();
 }
@@ -360,12 +359,12 @@ void Impl::ProcessDue()
         return;
     }
     std::vector<std::shared_ptr<KernelObject>> timers;
-    objects.erase(std::remove_if(objects.begin(), objects.end(),
-                                 [](const std::weak_ptr<KernelObject>& w) { return w.expired(); }),
-                  objects.end());
-    for (auto& weak : objects) {
-        if (auto object = weak.lock(); object && object->kind == ObjectKind::Timer &&
-                                       object->active && object->dueMs <= nowMs) {
+    timerObjects.erase(
+        std::remove_if(timerObjects.begin(), timerObjects.end(),
+                       [](const std::weak_ptr<KernelObject>& w) { return w.expired(); }),
+        timerObjects.end());
+    for (auto& weak : timerObjects) {
+        if (auto object = weak.lock(); object && object->active && object->dueMs <= nowMs) {
             timers.push_back(object);
         }
     }
@@ -417,9 +416,9 @@ std::optional<std::uint64_t> Impl::NextEventMs() const
             consider(ms);
         }
     }
-    for (const auto& weak : objects) {
-        if (auto object = weak.lock(); object && object->kind == ObjectKind::Timer &&
-                                       object->active && (!hibernating || object->resume)) {
+    for (const auto& weak : timerObjects) {
+        if (auto object = weak.lock();
+            object && object->active && (!hibernating || object->resume)) {
             consider(object->dueMs);
         }
     }
@@ -432,11 +431,48 @@ void Impl::JoinFinished()
 {
     // A finished thread has released the mutex before the controller can hold
     // it again, so joining here waits only for its last return.
+    if (finishedCount == 0) {
+        return;
+    }
+    finishedCount = 0;
     for (auto& thread : threads) {
         if (thread->state == ThreadState::Done && thread->host.joinable()) {
             thread->host.join();
+            // Its handles keep the object alive for as long as they are open.
+            thread->threadObject.reset();
         }
     }
+    objects.erase(std::remove_if(objects.begin(), objects.end(),
+                                 [](const std::weak_ptr<KernelObject>& w) { return w.expired(); }),
+                  objects.end());
+    PruneClosedHandles();
+}
+
+Baton& Impl::HandOff()
+{
+    // What follows is the controller's work; done on a simulated thread, it
+    // must see the PC as the controller does.
+    SimThread* const caller = currentThread;
+    currentThread = nullptr;
+    ProcessDue();
+    WakeBlocked();
+    currentThread = caller;
+    SimThread* next = nullptr;
+    if (!readyQueue.empty() && !(hibernating && !shuttingDown)) {
+        next = readyQueue.front();
+        readyQueue.pop_front();
+        next->state = ThreadState::Running;
+    }
+    running = next;
+    return next != nullptr ? next->baton : controller.baton;
+}
+
+void Impl::PassBaton(Lock& lock, Baton& next, Baton& own)
+{
+    lock.unlock();
+    next.Give();
+    own.Take();
+    lock.lock();
 }
 
 void Impl::ShutDown(Lock& lock)
