@@ -342,7 +342,7 @@ HANDLE WINAPI CreateFileA(LPCSTR fileName, DWORD access, DWORD shareMode, LPSECU
                           DWORD creation, DWORD flags, HANDLE)
 {
     Impl& pc = Pc();
-    Lock lock(pc.mu);
+    ServiceLock lock(pc);
     pc.Trace(std::string("CreateFileA(") + (fileName != nullptr ? fileName : "none") + ")");
     SimThread* self = pc.Current();
     auto fail = [self](DWORD error) {
@@ -404,7 +404,7 @@ HANDLE WINAPI CreateFileA(LPCSTR fileName, DWORD access, DWORD shareMode, LPSECU
 DWORD WINAPI GetFileSize(HANDLE file, LPDWORD fileSizeHigh)
 {
     Impl& pc = Pc();
-    Lock lock(pc.mu);
+    ServiceLock lock(pc);
     pc.Trace("GetFileSize(" + pc.HandleName(file) + ")");
     SimThread* self = pc.Current();
     if (pc.CheckFault(CountedCall::GetFileSize).fail) {
@@ -429,7 +429,7 @@ DWORD WINAPI GetFileSize(HANDLE file, LPDWORD fileSizeHigh)
 BOOL WINAPI ReadFile(HANDLE file, LPVOID buffer, DWORD bytesToRead, LPDWORD bytesRead, LPOVERLAPPED)
 {
     Impl& pc = Pc();
-    Lock lock(pc.mu);
+    ServiceLock lock(pc);
     pc.Trace("ReadFile(" + pc.HandleName(file) + "," + std::to_string(bytesToRead) + ")");
     if (bytesRead != nullptr) {
         *bytesRead = 0;
@@ -453,7 +453,7 @@ BOOL WINAPI WriteFile(HANDLE file, LPCVOID buffer, DWORD bytesToWrite, LPDWORD b
                       LPOVERLAPPED)
 {
     Impl& pc = Pc();
-    Lock lock(pc.mu);
+    ServiceLock lock(pc);
     pc.Trace("WriteFile(" + pc.HandleName(file) + "," + std::to_string(bytesToWrite) + ")");
     SimThread* self = pc.Current();
     if (bytesWritten != nullptr) {
@@ -491,7 +491,7 @@ BOOL WINAPI WriteFile(HANDLE file, LPCVOID buffer, DWORD bytesToWrite, LPDWORD b
 DWORD WINAPI SetFilePointer(HANDLE file, LONG distance, PLONG distanceHigh, DWORD moveMethod)
 {
     Impl& pc = Pc();
-    Lock lock(pc.mu);
+    ServiceLock lock(pc);
     pc.Trace("SetFilePointer(" + pc.HandleName(file) + "," + std::to_string(distance) + "," +
              std::to_string(moveMethod) + ")");
     SimThread* self = pc.Current();
@@ -544,7 +544,7 @@ DWORD WINAPI SetFilePointer(HANDLE file, LONG distance, PLONG distanceHigh, DWOR
 BOOL WINAPI SetEndOfFile(HANDLE file)
 {
     Impl& pc = Pc();
-    Lock lock(pc.mu);
+    ServiceLock lock(pc);
     pc.Trace("SetEndOfFile(" + pc.HandleName(file) + ")");
     SimThread* self = pc.Current();
     const FaultEffect effect = pc.CheckFault(CountedCall::SetEndOfFile);
@@ -566,7 +566,7 @@ BOOL WINAPI SetEndOfFile(HANDLE file)
 BOOL WINAPI FlushFileBuffers(HANDLE file)
 {
     Impl& pc = Pc();
-    Lock lock(pc.mu);
+    ServiceLock lock(pc);
     pc.Trace("FlushFileBuffers(" + pc.HandleName(file) + ")");
     const FaultEffect effect = pc.CheckFault(CountedCall::FlushFileBuffers);
     auto object = FileForCall(pc, file, GENERIC_WRITE, effect);
@@ -579,7 +579,7 @@ BOOL WINAPI FlushFileBuffers(HANDLE file)
 BOOL WINAPI DeleteFileA(LPCSTR fileName)
 {
     Impl& pc = Pc();
-    Lock lock(pc.mu);
+    ServiceLock lock(pc);
     pc.Trace(std::string("DeleteFileA(") + (fileName != nullptr ? fileName : "none") + ")");
     SimThread* self = pc.Current();
     if (DWORD error = NameError(fileName); error != ERROR_SUCCESS) {
@@ -618,7 +618,7 @@ BOOL WINAPI DeleteFileA(LPCSTR fileName)
 BOOL WINAPI SetFileAttributesA(LPCSTR fileName, DWORD attributes)
 {
     Impl& pc = Pc();
-    Lock lock(pc.mu);
+    ServiceLock lock(pc);
     char shown[16];
     std::snprintf(shown, sizeof shown, "0x%08X", attributes);
     pc.Trace(std::string("SetFileAttributesA(") + (fileName != nullptr ? fileName : "none") + "," +
@@ -644,7 +644,7 @@ BOOL WINAPI SetFileAttributesA(LPCSTR fileName, DWORD attributes)
 HGLOBAL WINAPI GlobalAlloc(UINT flags, SIZE_T bytes)
 {
     Impl& pc = Pc();
-    Lock lock(pc.mu);
+    ServiceLock lock(pc);
     pc.Trace("GlobalAlloc(" + std::to_string(bytes) + ")");
     SimThread* self = pc.Current();
     const FaultEffect effect = pc.CheckFault(CountedCall::GlobalAlloc);
@@ -665,7 +665,7 @@ HGLOBAL WINAPI GlobalAlloc(UINT flags, SIZE_T bytes)
 HGLOBAL WINAPI GlobalFree(HGLOBAL block)
 {
     Impl& pc = Pc();
-    Lock lock(pc.mu);
+    ServiceLock lock(pc);
     pc.Trace("GlobalFree");
     if (block == NULL) {
         return NULL;

@@ -31,6 +31,7 @@
 
 #include "platform/platform.h"
 #include "sim_pc.h"
+#include "sim_policy.h"
 
 namespace sim::detail {
 
@@ -49,6 +50,8 @@ constexpr int UNHANDLED_EXCEPTION_EXIT_CODE = static_cast<int>(0xE06D7363);
 // SMTO_ABORTIFHUNG gives up at once on a window that has not answered for this long.
 constexpr std::uint64_t HUNG_WINDOW_MS = 5000;
 constexpr UINT MINIMUM_TIMER_PERIOD_MS = 10;
+// Windows holds at most this many posted messages in one thread's queue.
+constexpr std::size_t POSTED_MESSAGE_LIMIT = 10000;
 
 // Thrown out of a blocking call to end a thread whose process has ended or
 // whose PC is being destroyed; the thread's trampoline catches it.
@@ -146,6 +149,7 @@ struct SimThread {
     ThreadState state = ThreadState::Ready;
     bool killRequested = false;
     DWORD lastError = 0;
+    bool privateCall = false; // the service being called is no point of choice
     // The current wait.
     std::function<bool()> ready;
     std::optional<std::uint64_t> deadlineMs;
@@ -231,10 +235,26 @@ struct FaultEffect {
 };
 
 using Lock = std::unique_lock<std::mutex>;
+struct Impl;
+
+// The lock a service holds on the PC. When it lets go at the end of the
+// service, the call has acted, which is a point where another thread may be
+// let run (Impl::MayPreempt).
+class ServiceLock : public Lock {
+public:
+    explicit ServiceLock(Impl& pc);
+    ~ServiceLock() noexcept(false);
+    ServiceLock(const ServiceLock&) = delete;
+    ServiceLock& operator=(const ServiceLock&) = delete;
+
+private:
+    Impl& pc_;
+};
 
 struct Impl {
     mutable std::mutex mu;
-    SimThread* running = nullptr; // null: the controller holds the baton
+    SimThread* running = nullptr;     // null: the controller holds the baton
+    SchedulePolicy* policy = nullptr; // null: run each thread until it blocks, FIFO
     bool shuttingDown = false;
     std::vector<std::unique_ptr<SimThread>> threads;
     SimThread controller;
@@ -258,6 +278,15 @@ struct Impl {
     std::string companionCommandLine;
     CompanionModel companionModel;
     std::vector<std::uint64_t> companionArrivals;
+    // Messages that other programs post at a set virtual time, in time order.
+    struct ScheduledPost {
+        std::uint64_t atMs;
+        HWND window;
+        UINT message;
+        WPARAM wParam;
+        LPARAM lParam;
+    };
+    std::vector<ScheduledPost> scheduledPosts;
     std::vector<SimPc::ProcessStart> processStarts;
 
     // Power.
@@ -323,6 +352,13 @@ struct Impl {
     // none is ready. Handing over directly, instead of through the
     // controller, halves the host thread switches. Returns the baton to give.
     Baton& HandOff();
+    // Takes the thread that runs next out of the ready queue: its front, or
+    // the policy's choice.
+    SimThread* TakeReady();
+    // A point where the policy may let another ready thread run before the
+    // calling simulated thread goes on (each service call, before and after
+    // it acts). A thread whose process ended meanwhile ends here.
+    void MayPreempt(Lock& lock);
     // Gives the baton away with the mutex released, then waits until it
     // comes back and takes the mutex again.
     void PassBaton(Lock& lock, Baton& next, Baton& own);
@@ -362,6 +398,10 @@ struct Impl {
     void ProcessSentMessages(Lock& lock, SimThread* thread);
     LRESULT CallWindowProc(Lock& lock, WindowRecord* window, UINT message, WPARAM wParam,
                            LPARAM lParam);
+    // Posts to a window's queue (or to another program's window); FALSE with
+    // the error code in *error when there is no such window or its thread's
+    // queue is full.
+    BOOL PostToWindow(HWND window, UINT message, WPARAM wParam, LPARAM lParam, DWORD* error);
     // A message that a window of another program receives; false if it never
     // comes back from handling it.
     bool ForeignWindowHandles(WindowRecord* window, UINT message);

@@ -309,7 +309,7 @@ using namespace sim::detail;
 HANDLE WINAPI CreateWaitableTimerA(LPSECURITY_ATTRIBUTES, BOOL manualReset, LPCSTR name)
 {
     Impl& pc = Pc();
-    Lock lock(pc.mu);
+    ServiceLock lock(pc);
     pc.PauseAt("CreateWaitableTimerA"); // traced below, once the handle is known
     HANDLE handle =
         CreateNamedObject(pc, ObjectKind::Timer, "timer", name,
@@ -324,7 +324,7 @@ BOOL WINAPI SetWaitableTimer(HANDLE timer, const LARGE_INTEGER* dueTime, LONG pe
                              PTIMERAPCROUTINE, LPVOID, BOOL resume)
 {
     Impl& pc = Pc();
-    Lock lock(pc.mu);
+    ServiceLock lock(pc);
     std::string text = "SetWaitableTimer(" + pc.HandleName(timer) + "," +
                        (dueTime != nullptr ? std::to_string(dueTime->QuadPart) : "none");
     if (periodMs != 0) {
@@ -368,7 +368,7 @@ BOOL WINAPI SetWaitableTimer(HANDLE timer, const LARGE_INTEGER* dueTime, LONG pe
 BOOL WINAPI CancelWaitableTimer(HANDLE timer)
 {
     Impl& pc = Pc();
-    Lock lock(pc.mu);
+    ServiceLock lock(pc);
     pc.Trace("CancelWaitableTimer(" + pc.HandleName(timer) + ")");
     auto object = pc.Object(timer, ObjectKind::Timer);
     if (!object) {
@@ -382,7 +382,7 @@ BOOL WINAPI CancelWaitableTimer(HANDLE timer)
 HANDLE WINAPI CreateEventA(LPSECURITY_ATTRIBUTES, BOOL manualReset, BOOL initialState, LPCSTR name)
 {
     Impl& pc = Pc();
-    Lock lock(pc.mu);
+    ServiceLock lock(pc);
     pc.PauseAt("CreateEventA"); // traced below, once the handle is known
     HANDLE handle =
         CreateNamedObject(pc, ObjectKind::Event, "event", name, [&](KernelObject& event) {
@@ -397,7 +397,7 @@ HANDLE WINAPI CreateEventA(LPSECURITY_ATTRIBUTES, BOOL manualReset, BOOL initial
 static BOOL SetEventState(const char* call, HANDLE event, bool signalled)
 {
     Impl& pc = Pc();
-    Lock lock(pc.mu);
+    ServiceLock lock(pc);
     pc.Trace(std::string(call) + "(" + pc.HandleName(event) + ")");
     auto object = pc.Object(event, ObjectKind::Event);
     if (!object) {
@@ -415,7 +415,7 @@ BOOL WINAPI ResetEvent(HANDLE event) { return SetEventState("ResetEvent", event,
 HANDLE WINAPI CreateMutexA(LPSECURITY_ATTRIBUTES, BOOL initialOwner, LPCSTR name)
 {
     Impl& pc = Pc();
-    Lock lock(pc.mu);
+    ServiceLock lock(pc);
     pc.Trace("CreateMutexA(" + NameOrNone(name) + ")");
     SimThread* self = pc.Current();
     return CreateNamedObject(pc, ObjectKind::Mutex, "mutex", name, [&](KernelObject& mutex) {
@@ -429,7 +429,7 @@ HANDLE WINAPI CreateMutexA(LPSECURITY_ATTRIBUTES, BOOL initialOwner, LPCSTR name
 DWORD WINAPI WaitForSingleObject(HANDLE object, DWORD timeoutMs)
 {
     Impl& pc = Pc();
-    Lock lock(pc.mu);
+    ServiceLock lock(pc);
     pc.Trace("WaitForSingleObject(" + pc.HandleName(object) + ")");
     return pc.Wait(lock, {object}, false, timeoutMs);
 }
@@ -438,7 +438,7 @@ DWORD WINAPI WaitForMultipleObjects(DWORD count, const HANDLE* objects, BOOL wai
                                     DWORD timeoutMs)
 {
     Impl& pc = Pc();
-    Lock lock(pc.mu);
+    ServiceLock lock(pc);
     std::string text = "WaitForMultipleObjects(";
     const DWORD shown = objects != nullptr ? std::min(count, MAXIMUM_WAIT_OBJECTS) : 0;
     for (DWORD i = 0; i < shown; ++i) {
@@ -456,7 +456,7 @@ DWORD WINAPI WaitForMultipleObjects(DWORD count, const HANDLE* objects, BOOL wai
 BOOL WINAPI CloseHandle(HANDLE object)
 {
     Impl& pc = Pc();
-    Lock lock(pc.mu);
+    ServiceLock lock(pc);
     pc.Trace("CloseHandle(" + pc.HandleName(object) + ")");
     if (reinterpret_cast<std::intptr_t>(object) == -1) {
         return TRUE; // closing the pseudo-handle does nothing

@@ -25,6 +25,7 @@
 #include <vector>
 
 #include "os_api.h"
+#include "sim_policy.h"
 
 namespace sim {
 
@@ -133,7 +134,13 @@ public:
     // and returns its result. Returns 0 at once if the window does not exist.
     LRESULT SendFromOutside(HWND window, UINT message, WPARAM wParam, LPARAM lParam);
     // Posts a message as another program would; does not run anything.
+    // Fails as PostMessageA does when the window's queue holds 10,000 posted
+    // messages already.
     BOOL PostFromOutside(HWND window, UINT message, WPARAM wParam, LPARAM lParam);
+    // Posts it when the virtual clock reaches atMs (the time NowMs reports),
+    // before any thread runs at that time; not while the PC sleeps.
+    void PostFromOutsideAt(std::uint64_t atMs, HWND window, UINT message, WPARAM wParam,
+                           LPARAM lParam);
     // A window of the given class belonging to another program (an older
     // supervisor, say), until DestroyForeignWindow.
     HWND CreateForeignWindow(const std::string& className);
@@ -209,6 +216,12 @@ public:
     bool Paused() const;
     // Lets the held thread go on; it runs at the next RunUntilIdle or Advance.
     void Resume();
+
+    // --- Exploring the orders of threads ----------------------------------------
+    // From now on the policy decides who runs wherever more than one thread
+    // could (see sim_policy.h); null goes back to running each thread until it
+    // blocks. The policy must outlive its use by this PC.
+    void SetSchedulePolicy(SchedulePolicy* policy);
 
     // --- Inspection -------------------------------------------------------------
     std::vector<TraceEntry> Trace() const;

@@ -199,7 +199,7 @@ using namespace sim::detail;
 LPSTR WINAPI GetCommandLineA()
 {
     Impl& pc = Pc();
-    Lock lock(pc.mu);
+    ServiceLock lock(pc);
     pc.Trace("GetCommandLineA");
     static char noCommandLine[1] = "";
     Process* process = pc.Current()->process;
@@ -209,7 +209,7 @@ LPSTR WINAPI GetCommandLineA()
 HMODULE WINAPI GetModuleHandleA(LPCSTR moduleName)
 {
     Impl& pc = Pc();
-    Lock lock(pc.mu);
+    ServiceLock lock(pc);
     pc.Trace(std::string("GetModuleHandleA(") + (moduleName != nullptr ? moduleName : "none") +
              ")");
     if (moduleName != nullptr) {
@@ -223,7 +223,7 @@ HMODULE WINAPI GetModuleHandleA(LPCSTR moduleName)
 HANDLE WINAPI GetCurrentProcess()
 {
     Impl& pc = Pc();
-    Lock lock(pc.mu);
+    ServiceLock lock(pc);
     pc.Trace("GetCurrentProcess");
     return reinterpret_cast<HANDLE>(static_cast<std::intptr_t>(-1));
 }
@@ -232,7 +232,7 @@ HANDLE WINAPI CreateThread(LPSECURITY_ATTRIBUTES, SIZE_T, LPTHREAD_START_ROUTINE
                            LPVOID parameter, DWORD, LPDWORD threadId)
 {
     Impl& pc = Pc();
-    Lock lock(pc.mu);
+    ServiceLock lock(pc);
     pc.Trace("CreateThread");
     SimThread* self = pc.Current();
     if (start == nullptr) {
@@ -254,7 +254,7 @@ HANDLE WINAPI CreateThread(LPSECURITY_ATTRIBUTES, SIZE_T, LPTHREAD_START_ROUTINE
 UINT WINAPI WinExec(LPCSTR commandLine, UINT showState)
 {
     Impl& pc = Pc();
-    Lock lock(pc.mu);
+    ServiceLock lock(pc);
     const std::string line = commandLine != nullptr ? commandLine : "";
     pc.Trace("WinExec(" + line + "," + std::to_string(showState) + ")");
     pc.processStarts.push_back(sim::SimPc::ProcessStart{line, showState, pc.nowMs});
@@ -275,7 +275,7 @@ UINT WINAPI WinExec(LPCSTR commandLine, UINT showState)
 BOOLEAN WINAPI SetSuspendState(BOOLEAN hibernate, BOOLEAN force, BOOLEAN wakeEventsDisabled)
 {
     Impl& pc = Pc();
-    Lock lock(pc.mu);
+    ServiceLock lock(pc);
     pc.Trace("SetSuspendState(" + std::to_string(hibernate) + "," + std::to_string(force) + "," +
              std::to_string(wakeEventsDisabled) + ")");
     SimThread* self = pc.Current();
@@ -297,7 +297,7 @@ BOOLEAN WINAPI SetSuspendState(BOOLEAN hibernate, BOOLEAN force, BOOLEAN wakeEve
 void WINAPI mouse_event(DWORD flags, DWORD dx, DWORD dy, DWORD, ULONG_PTR)
 {
     Impl& pc = Pc();
-    Lock lock(pc.mu);
+    ServiceLock lock(pc);
     // Relative moves are signed values passed in unsigned parameters.
     const int signedDx = static_cast<LONG>(dx);
     const int signedDy = static_cast<LONG>(dy);
@@ -309,7 +309,7 @@ void WINAPI mouse_event(DWORD flags, DWORD dx, DWORD dy, DWORD, ULONG_PTR)
 BOOL WINAPI OpenProcessToken(HANDLE process, DWORD access, PHANDLE token)
 {
     Impl& pc = Pc();
-    Lock lock(pc.mu);
+    ServiceLock lock(pc);
     pc.Trace("OpenProcessToken");
     SimThread* self = pc.Current();
     if (reinterpret_cast<std::intptr_t>(process) != -1) {
@@ -329,7 +329,7 @@ BOOL WINAPI OpenProcessToken(HANDLE process, DWORD access, PHANDLE token)
 BOOL WINAPI LookupPrivilegeValueA(LPCSTR, LPCSTR name, PLUID luid)
 {
     Impl& pc = Pc();
-    Lock lock(pc.mu);
+    ServiceLock lock(pc);
     pc.Trace(std::string("LookupPrivilegeValueA(") + (name != nullptr ? name : "none") + ")");
     for (const auto& privilege : PRIVILEGES) {
         if (name != nullptr && luid != nullptr && SameText(privilege.name, name)) {
@@ -347,7 +347,7 @@ BOOL WINAPI AdjustTokenPrivileges(HANDLE token, BOOL disableAll, PTOKEN_PRIVILEG
                                   LPDWORD returnLength)
 {
     Impl& pc = Pc();
-    Lock lock(pc.mu);
+    ServiceLock lock(pc);
     // The array is declared with one element and used with PrivilegeCount.
     const LUID_AND_ATTRIBUTES* entries = newState != nullptr ? &newState->Privileges[0] : nullptr;
     const DWORD count = newState != nullptr && !disableAll ? newState->PrivilegeCount : 0;

@@ -90,10 +90,112 @@ void Impl::RequireController(const char* what) const
     }
 }
 
+namespace {
+
+// Calls that act only on what the calling thread alone uses here (its files
+// and memory, the clock, its own token, the pointer) or that only read what
+// no other thread changes. Another thread's step cannot be told apart
+// before and after them, so they are no points of choice: a switch there is
+// the same as a switch at the next call that is one. This keeps the bounded
+// enumeration to the points that matter.
+bool IsPrivateCall(const std::string& text)
+{
+    static const char* const PRIVATE_CALLS[] = {
+        "CreateFileA",           "GetFileSize",           "ReadFile",         "WriteFile",
+        "SetFilePointer",        "SetEndOfFile",          "FlushFileBuffers", "DeleteFileA",
+        "SetFileAttributesA",    "GlobalAlloc",           "GlobalFree",       "GetSystemTime",
+        "GetTickCount",          "GetCommandLineA",       "GetModuleHandleA", "GetCurrentProcess",
+        "TranslateMessage",      "LoadCursorA",           "GetStockObject",   "OpenProcessToken",
+        "LookupPrivilegeValueA", "AdjustTokenPrivileges", "mouse_event",      "CloseHandle(file#",
+        "CloseHandle(token#",
+    };
+    for (const char* call : PRIVATE_CALLS) {
+        const std::size_t length = std::char_traits<char>::length(call);
+        if (text.compare(0, length, call) == 0 &&
+            (text.size() == length || call[length - 1] == '#' || text[length] == '(' ||
+             text[length] == ' ')) {
+            return true;
+        }
+    }
+    return false;
+}
+
+} // namespace
+
 void Impl::Trace(std::string text)
 {
     PauseAt(text.substr(0, text.find_first_of("( ")));
+    if (policy != nullptr && currentThread != nullptr) {
+        currentThread->privateCall = IsPrivateCall(text);
+    }
+    if (policy != nullptr && currentThread != nullptr && !currentThread->privateCall) {
+        // The service that called Trace holds the mutex through its own lock.
+        Lock borrowed(mu, std::adopt_lock);
+        struct GiveBack {
+            Lock& lock;
+            ~GiveBack() { lock.release(); }
+        } giveBack{borrowed};
+        MayPreempt(borrowed);
+    }
     trace.push_back(TraceEntry{nowMs, Current()->name, std::move(text)});
+}
+
+ServiceLock::ServiceLock(Impl& pc) : Lock(pc.mu), pc_(pc) {}
+
+ServiceLock::~ServiceLock() noexcept(false)
+{
+    if (pc_.policy != nullptr && owns_lock() && std::uncaught_exceptions() == 0 &&
+        !pc_.Current()->privateCall) {
+        pc_.MayPreempt(*this);
+    }
+}
+
+void Impl::MayPreempt(Lock& lock)
+{
+    SimThread* self = currentThread;
+    if (policy == nullptr || self == nullptr || self->killRequested || shuttingDown ||
+        hibernating || pausedThread == self || std::uncaught_exceptions() > 0) {
+        return;
+    }
+    currentThread = nullptr; // the wake-ups are the controller's work
+    WakeBlocked();
+    currentThread = self;
+    if (readyQueue.empty()) {
+        return;
+    }
+    std::vector<int> options{self->serial};
+    for (const SimThread* t : readyQueue) {
+        options.push_back(t->serial);
+    }
+    const std::size_t chosen = policy->Choose(options, true);
+    if (chosen == 0 || chosen >= options.size()) {
+        return;
+    }
+    SimThread* next = readyQueue[chosen - 1];
+    readyQueue.erase(readyQueue.begin() + static_cast<std::ptrdiff_t>(chosen - 1));
+    self->state = ThreadState::Ready;
+    readyQueue.push_back(self);
+    next->state = ThreadState::Running;
+    running = next;
+    PassBaton(lock, next->baton, self->baton);
+    if (self->killRequested) {
+        throw ThreadExit{};
+    }
+}
+
+SimThread* Impl::TakeReady()
+{
+    std::size_t chosen = 0;
+    if (policy != nullptr && readyQueue.size() > 1) {
+        std::vector<int> options;
+        for (const SimThread* t : readyQueue) {
+            options.push_back(t->serial);
+        }
+        chosen = std::min(policy->Choose(options, false), readyQueue.size() - 1);
+    }
+    SimThread* t = readyQueue[chosen];
+    readyQueue.erase(readyQueue.begin() + static_cast<std::ptrdiff_t>(chosen));
+    return t;
 }
 
 void Impl::PauseAt(const std::string& call)
@@ -344,8 +446,7 @@ void Impl::RunUntilIdleLocked(Lock& lock)
         if (readyQueue.empty() || (hibernating && !shuttingDown)) {
             break;
         }
-        SimThread* t = readyQueue.front();
-        readyQueue.pop_front();
+        SimThread* t = TakeReady();
         t->state = ThreadState::Running;
         running = t;
         PassBaton(lock, t->baton, controller.baton);
@@ -393,6 +494,12 @@ void Impl::ProcessDue()
         companionArrivals.erase(companionArrivals.begin());
         CreateWindowRecord(COMPANION_CLASS_NAME)->companion = true;
     }
+    while (!scheduledPosts.empty() && scheduledPosts.front().atMs <= nowMs) {
+        const ScheduledPost post = scheduledPosts.front();
+        scheduledPosts.erase(scheduledPosts.begin());
+        DWORD error = 0;
+        PostToWindow(post.window, post.message, post.wParam, post.lParam, &error);
+    }
 }
 
 std::optional<std::uint64_t> Impl::NextEventMs() const
@@ -414,6 +521,9 @@ std::optional<std::uint64_t> Impl::NextEventMs() const
         }
         for (std::uint64_t ms : companionArrivals) {
             consider(ms);
+        }
+        if (!scheduledPosts.empty()) {
+            consider(scheduledPosts.front().atMs);
         }
     }
     for (const auto& weak : timerObjects) {
@@ -459,8 +569,7 @@ Baton& Impl::HandOff()
     currentThread = caller;
     SimThread* next = nullptr;
     if (!readyQueue.empty() && !(hibernating && !shuttingDown)) {
-        next = readyQueue.front();
-        readyQueue.pop_front();
+        next = TakeReady();
         next->state = ThreadState::Running;
     }
     running = next;
@@ -668,6 +777,13 @@ int SimPc::LiveThreadCount() const
     return count;
 }
 
+void SimPc::SetSchedulePolicy(SchedulePolicy* policy)
+{
+    impl_->RequireController("SetSchedulePolicy");
+    Lock lock(impl_->mu);
+    impl_->policy = policy;
+}
+
 int SimPc::BlockedThreadCount() const
 {
     Lock lock(impl_->mu);
@@ -683,7 +799,7 @@ using namespace sim::detail;
 void WINAPI Sleep(DWORD periodMs)
 {
     Impl& pc = Pc();
-    Lock lock(pc.mu);
+    ServiceLock lock(pc);
     pc.Trace("Sleep(" + std::to_string(periodMs) + ")");
     std::optional<std::uint64_t> deadline;
     if (periodMs != INFINITE) {
@@ -696,7 +812,7 @@ void WINAPI Sleep(DWORD periodMs)
 void WINAPI GetSystemTime(LPSYSTEMTIME time)
 {
     Impl& pc = Pc();
-    Lock lock(pc.mu);
+    ServiceLock lock(pc);
     pc.Trace("GetSystemTime");
     const std::int64_t wallMs = pc.WallMs();
     const std::int64_t days1601 = wallMs / 86400000;
@@ -725,7 +841,7 @@ void WINAPI GetSystemTime(LPSYSTEMTIME time)
 DWORD WINAPI GetTickCount()
 {
     Impl& pc = Pc();
-    Lock lock(pc.mu);
+    ServiceLock lock(pc);
     pc.Trace("GetTickCount");
     return static_cast<DWORD>(pc.nowMs);
 }

@@ -306,15 +306,37 @@ BOOL SimPc::PostFromOutside(HWND window, UINT message, WPARAM wParam, LPARAM lPa
 {
     impl_->RequireController("PostFromOutside");
     Lock lock(impl_->mu);
-    WindowRecord* target = impl_->Window(window);
+    DWORD error = 0;
+    return impl_->PostToWindow(window, message, wParam, lParam, &error);
+}
+
+void SimPc::PostFromOutsideAt(std::uint64_t atMs, HWND window, UINT message, WPARAM wParam,
+                              LPARAM lParam)
+{
+    Lock lock(impl_->mu);
+    auto& posts = impl_->scheduledPosts;
+    auto at = std::upper_bound(
+        posts.begin(), posts.end(), atMs,
+        [](std::uint64_t ms, const Impl::ScheduledPost& post) { return ms < post.atMs; });
+    posts.insert(at, Impl::ScheduledPost{atMs, window, message, wParam, lParam});
+}
+
+BOOL Impl::PostToWindow(HWND window, UINT message, WPARAM wParam, LPARAM lParam, DWORD* error)
+{
+    WindowRecord* target = Window(window);
     if (target == nullptr || !target->info.exists) {
+        *error = ERROR_INVALID_WINDOW_HANDLE;
         return FALSE;
     }
     if (target->owner == nullptr) {
-        impl_->ForeignWindowHandles(target, message);
+        ForeignWindowHandles(target, message);
         return TRUE;
     }
-    target->owner->posted.push_back(MakeMsg(window, message, wParam, lParam, impl_->nowMs));
+    if (target->owner->posted.size() >= POSTED_MESSAGE_LIMIT) {
+        *error = ERROR_NOT_ENOUGH_QUOTA;
+        return FALSE;
+    }
+    target->owner->posted.push_back(MakeMsg(window, message, wParam, lParam, nowMs));
     return TRUE;
 }
 
@@ -387,7 +409,7 @@ using namespace sim::detail;
 HWND WINAPI FindWindowA(LPCSTR className, LPCSTR windowName)
 {
     Impl& pc = Pc();
-    Lock lock(pc.mu);
+    ServiceLock lock(pc);
     pc.Trace("FindWindowA(" + ClassArg(className) +
              (windowName != nullptr ? "," + std::string(windowName) : "") + ")");
     std::string name;
@@ -412,7 +434,7 @@ HWND WINAPI FindWindowA(LPCSTR className, LPCSTR windowName)
 ATOM WINAPI RegisterClassExA(const WNDCLASSEXA* windowClass)
 {
     Impl& pc = Pc();
-    Lock lock(pc.mu);
+    ServiceLock lock(pc);
     pc.Trace("RegisterClassExA(" +
              ClassArg(windowClass != nullptr ? windowClass->lpszClassName : nullptr) + ")");
     SimThread* self = pc.Current();
@@ -446,7 +468,7 @@ HWND WINAPI CreateWindowExA(DWORD exStyle, LPCSTR className, LPCSTR windowName, 
                             HINSTANCE instance, LPVOID param)
 {
     Impl& pc = Pc();
-    Lock lock(pc.mu);
+    ServiceLock lock(pc);
     pc.Trace("CreateWindowExA(" + ClassArg(className) + ")");
     SimThread* self = pc.Current();
     WindowClass* windowClass = className != nullptr ? FindClass(pc, className, instance) : nullptr;
@@ -486,7 +508,7 @@ HWND WINAPI CreateWindowExA(DWORD exStyle, LPCSTR className, LPCSTR windowName, 
 BOOL WINAPI DestroyWindow(HWND window)
 {
     Impl& pc = Pc();
-    Lock lock(pc.mu);
+    ServiceLock lock(pc);
     pc.Trace("DestroyWindow(" + pc.WindowName(window) + ")");
     SimThread* self = pc.Current();
     WindowRecord* record = pc.Window(window);
@@ -508,7 +530,7 @@ BOOL WINAPI DestroyWindow(HWND window)
 HCURSOR WINAPI LoadCursorA(HINSTANCE instance, LPCSTR cursorName)
 {
     Impl& pc = Pc();
-    Lock lock(pc.mu);
+    ServiceLock lock(pc);
     pc.Trace("LoadCursorA(" + ClassArg(cursorName) + ")");
     const auto id = reinterpret_cast<std::uintptr_t>(cursorName);
     if (instance == NULL && IsIntResource(cursorName) && id >= FIRST_STANDARD_CURSOR &&
@@ -522,7 +544,7 @@ HCURSOR WINAPI LoadCursorA(HINSTANCE instance, LPCSTR cursorName)
 HGDIOBJ WINAPI GetStockObject(int object)
 {
     Impl& pc = Pc();
-    Lock lock(pc.mu);
+    ServiceLock lock(pc);
     pc.Trace("GetStockObject(" + std::to_string(object) + ")");
     if (object < 0 || object > LAST_STOCK_OBJECT) {
         return NULL;
@@ -534,7 +556,7 @@ HGDIOBJ WINAPI GetStockObject(int object)
 LRESULT WINAPI DefWindowProcA(HWND window, UINT message, WPARAM, LPARAM)
 {
     Impl& pc = Pc();
-    Lock lock(pc.mu);
+    ServiceLock lock(pc);
     pc.Trace("DefWindowProcA(" + pc.WindowName(window) + "," + Hex4(message) + ")");
     return sim::DefWindowProcResult(message);
 }
@@ -542,7 +564,7 @@ LRESULT WINAPI DefWindowProcA(HWND window, UINT message, WPARAM, LPARAM)
 BOOL WINAPI GetMessageA(LPMSG msg, HWND window, UINT filterMin, UINT filterMax)
 {
     Impl& pc = Pc();
-    Lock lock(pc.mu);
+    ServiceLock lock(pc);
     pc.Trace("GetMessageA");
     SimThread* self = pc.Current();
     for (;;) {
@@ -562,7 +584,7 @@ BOOL WINAPI GetMessageA(LPMSG msg, HWND window, UINT filterMin, UINT filterMax)
 BOOL WINAPI TranslateMessage(const MSG*)
 {
     Impl& pc = Pc();
-    Lock lock(pc.mu);
+    ServiceLock lock(pc);
     pc.Trace("TranslateMessage");
     return FALSE; // no keyboard input ever arrives
 }
@@ -570,7 +592,7 @@ BOOL WINAPI TranslateMessage(const MSG*)
 LRESULT WINAPI DispatchMessageA(const MSG* msg)
 {
     Impl& pc = Pc();
-    Lock lock(pc.mu);
+    ServiceLock lock(pc);
     pc.Trace("DispatchMessageA(" + pc.WindowName(msg->hwnd) + "," + Hex4(msg->message) + ")");
     SimThread* self = pc.Current();
     if (msg->message == WM_TIMER && msg->lParam != 0) {
@@ -591,7 +613,7 @@ LRESULT WINAPI DispatchMessageA(const MSG* msg)
 void WINAPI PostQuitMessage(int exitCode)
 {
     Impl& pc = Pc();
-    Lock lock(pc.mu);
+    ServiceLock lock(pc);
     pc.Trace("PostQuitMessage(" + std::to_string(exitCode) + ")");
     SimThread* self = pc.Current();
     self->quitPosted = true;
@@ -601,7 +623,7 @@ void WINAPI PostQuitMessage(int exitCode)
 BOOL WINAPI PostMessageA(HWND window, UINT message, WPARAM wParam, LPARAM lParam)
 {
     Impl& pc = Pc();
-    Lock lock(pc.mu);
+    ServiceLock lock(pc);
     pc.Trace("PostMessageA(" + pc.WindowName(window) + "," + Hex4(message) + ")");
     SimThread* self = pc.Current();
     if (window == NULL) {
@@ -609,23 +631,18 @@ BOOL WINAPI PostMessageA(HWND window, UINT message, WPARAM wParam, LPARAM lParam
         self->posted.push_back(MakeMsg(NULL, message, wParam, lParam, pc.nowMs));
         return TRUE;
     }
-    WindowRecord* target = pc.Window(window);
-    if (target == nullptr || !target->info.exists) {
-        self->lastError = ERROR_INVALID_WINDOW_HANDLE;
+    DWORD error = 0;
+    if (pc.PostToWindow(window, message, wParam, lParam, &error) == FALSE) {
+        self->lastError = error;
         return FALSE;
     }
-    if (target->owner == nullptr) {
-        pc.ForeignWindowHandles(target, message);
-        return TRUE;
-    }
-    target->owner->posted.push_back(MakeMsg(window, message, wParam, lParam, pc.nowMs));
     return TRUE;
 }
 
 LRESULT WINAPI SendMessageA(HWND window, UINT message, WPARAM wParam, LPARAM lParam)
 {
     Impl& pc = Pc();
-    Lock lock(pc.mu);
+    ServiceLock lock(pc);
     pc.Trace("SendMessageA(" + pc.WindowName(window) + "," + Hex4(message) + ")");
     return Send(pc, lock, window, message, wParam, lParam, std::nullopt, 0).result;
 }
@@ -634,7 +651,7 @@ LRESULT WINAPI SendMessageTimeoutA(HWND window, UINT message, WPARAM wParam, LPA
                                    UINT flags, UINT timeoutMs, DWORD_PTR* result)
 {
     Impl& pc = Pc();
-    Lock lock(pc.mu);
+    ServiceLock lock(pc);
     pc.Trace("SendMessageTimeoutA(" + pc.WindowName(window) + "," + Hex4(message) + "," +
              std::to_string(timeoutMs) + ")");
     SendOutcome outcome = Send(pc, lock, window, message, wParam, lParam, timeoutMs, flags);
@@ -650,7 +667,7 @@ LRESULT WINAPI SendMessageTimeoutA(HWND window, UINT message, WPARAM wParam, LPA
 UINT_PTR WINAPI SetTimer(HWND window, UINT_PTR timerId, UINT periodMs, TIMERPROC timerProc)
 {
     Impl& pc = Pc();
-    Lock lock(pc.mu);
+    ServiceLock lock(pc);
     pc.Trace("SetTimer(" + pc.WindowName(window) + "," + std::to_string(timerId) + "," +
              std::to_string(periodMs) + ")");
     SimThread* self = pc.Current();
@@ -693,7 +710,7 @@ UINT_PTR WINAPI SetTimer(HWND window, UINT_PTR timerId, UINT periodMs, TIMERPROC
 BOOL WINAPI KillTimer(HWND window, UINT_PTR timerId)
 {
     Impl& pc = Pc();
-    Lock lock(pc.mu);
+    ServiceLock lock(pc);
     pc.Trace("KillTimer(" + pc.WindowName(window) + "," + std::to_string(timerId) + ")");
     SimThread* self = pc.Current();
     if (window != NULL) {
