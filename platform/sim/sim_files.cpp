@@ -154,7 +154,10 @@ FaultEffect Impl::CheckFault(CountedCall call)
         bool counts = false;
         switch (fault.kind) {
         case FaultKind::FailCall:
-            counts = true;
+            counts = call == CountedCall::CreateFile || call == CountedCall::GetFileSize ||
+                     call == CountedCall::ReadFile || call == CountedCall::WriteFile ||
+                     call == CountedCall::SetFilePointer || call == CountedCall::SetEndOfFile ||
+                     call == CountedCall::FlushFileBuffers || call == CountedCall::GlobalAlloc;
             break;
         case FaultKind::ShortRead:
             counts = call == CountedCall::ReadFile;
@@ -168,6 +171,18 @@ FaultEffect Impl::CheckFault(CountedCall call)
         case FaultKind::AllocFail:
             counts = call == CountedCall::GlobalAlloc;
             break;
+        case FaultKind::ThreadFail:
+            counts = call == CountedCall::CreateThread;
+            break;
+        case FaultKind::EventFail:
+            counts = call == CountedCall::CreateEvent;
+            break;
+        case FaultKind::TimerFail:
+            counts = call == CountedCall::CreateWaitableTimer;
+            break;
+        case FaultKind::PostFail:
+            counts = call == CountedCall::PostMessage;
+            break;
         }
         if (!counts) {
             continue;
@@ -179,7 +194,9 @@ FaultEffect Impl::CheckFault(CountedCall call)
             continue;
         }
         faultHit = true;
-        effect.fail = effect.fail || fault.kind == FaultKind::FailCall;
+        effect.fail = effect.fail || fault.kind == FaultKind::FailCall ||
+                      fault.kind == FaultKind::ThreadFail || fault.kind == FaultKind::EventFail ||
+                      fault.kind == FaultKind::TimerFail || fault.kind == FaultKind::PostFail;
         effect.shortRead = effect.shortRead || fault.kind == FaultKind::ShortRead;
         effect.shortWrite = effect.shortWrite || fault.kind == FaultKind::ShortWrite;
         effect.diskFull = effect.diskFull || fault.kind == FaultKind::DiskFull;

@@ -224,7 +224,11 @@ enum class CountedCall {
     SetFilePointer,
     SetEndOfFile,
     FlushFileBuffers,
-    GlobalAlloc
+    GlobalAlloc,
+    CreateThread,
+    CreateEvent,
+    CreateWaitableTimer,
+    PostMessage
 };
 struct FaultEffect {
     bool fail = false;
@@ -393,6 +397,8 @@ struct Impl {
     std::string WindowName(HWND window) const;
     WindowRecord* FindTopLevel(const char* className, const char* title) const;
     WindowRecord* CreateWindowRecord(const std::string& className);
+    // The companion's window, as the companion model says it behaves.
+    WindowRecord* CreateCompanionWindow();
     void DestroyWindowRecord(WindowRecord* window);
     bool HasMessage(const SimThread* thread, HWND filter, UINT minMessage, UINT maxMessage) const;
     void ProcessSentMessages(Lock& lock, SimThread* thread);

@@ -311,6 +311,11 @@ HANDLE WINAPI CreateWaitableTimerA(LPSECURITY_ATTRIBUTES, BOOL manualReset, LPCS
     Impl& pc = Pc();
     ServiceLock lock(pc);
     pc.PauseAt("CreateWaitableTimerA"); // traced below, once the handle is known
+    if (pc.CheckFault(CountedCall::CreateWaitableTimer).fail) {
+        pc.Trace("CreateWaitableTimerA -> none");
+        pc.Current()->lastError = ERROR_NOT_ENOUGH_MEMORY;
+        return NULL;
+    }
     HANDLE handle =
         CreateNamedObject(pc, ObjectKind::Timer, "timer", name,
                           [&](KernelObject& timer) { timer.manualReset = manualReset; });
@@ -384,6 +389,11 @@ HANDLE WINAPI CreateEventA(LPSECURITY_ATTRIBUTES, BOOL manualReset, BOOL initial
     Impl& pc = Pc();
     ServiceLock lock(pc);
     pc.PauseAt("CreateEventA"); // traced below, once the handle is known
+    if (pc.CheckFault(CountedCall::CreateEvent).fail) {
+        pc.Trace("CreateEventA -> none");
+        pc.Current()->lastError = ERROR_NOT_ENOUGH_MEMORY;
+        return NULL;
+    }
     HANDLE handle =
         CreateNamedObject(pc, ObjectKind::Event, "event", name, [&](KernelObject& event) {
             event.manualReset = manualReset;

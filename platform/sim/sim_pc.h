@@ -61,12 +61,17 @@ struct TraceEntry {
 struct CompanionModel {
     std::uint64_t appearAfterMs = 500; // its ORIELDESK window appears this long after WinExec
     bool hangsOnClose = false;         // never returns from handling WM_DESTROY
+    // Its window never answers a message from the moment it appears. Windows
+    // calls a window hung once it has not taken a message for 5 s; a send
+    // with SMTO_ABORTIFHUNG to a hung window fails at once.
+    bool hungFromStart = false;
 };
 
 // A fault to inject into the n-th matching call (counted from 1 after
-// InjectFault). Only calls that can fail on Windows are counted: CreateFileA,
+// InjectFault). FailCall counts the file and memory calls: CreateFileA,
 // GetFileSize, ReadFile, WriteFile, SetFilePointer, SetEndOfFile,
-// FlushFileBuffers, GlobalAlloc.
+// FlushFileBuffers, GlobalAlloc; the kinds after AllocFail count their one
+// call each.
 enum class FaultKind {
     FailCall,  // the n-th counted call of any kind fails (ERROR_IO_DEVICE, or NULL for GlobalAlloc)
     ShortRead, // the n-th ReadFile delivers half of what was asked (rounded down) and succeeds
@@ -74,6 +79,10 @@ enum class FaultKind {
     DiskFull,   // from the n-th WriteFile or SetEndOfFile on, no file may grow: the call writes
                 // or extends what fits in the old size, fails with ERROR_DISK_FULL
     AllocFail,  // the n-th GlobalAlloc returns NULL with ERROR_NOT_ENOUGH_MEMORY
+    ThreadFail, // the n-th CreateThread returns NULL with ERROR_NOT_ENOUGH_MEMORY
+    EventFail,  // the n-th CreateEventA returns NULL with ERROR_NOT_ENOUGH_MEMORY
+    TimerFail,  // the n-th CreateWaitableTimerA returns NULL with ERROR_NOT_ENOUGH_MEMORY
+    PostFail,   // the n-th PostMessageA posts nothing, returns FALSE, ERROR_NOT_ENOUGH_QUOTA
 };
 
 // What the simulated DefWindowProcA returns for a message: a value no

@@ -133,7 +133,7 @@ void SimPc::InstallCompanion(const std::string& commandLine, CompanionModel mode
 void SimPc::StartCompanionByHand()
 {
     Lock lock(impl_->mu);
-    impl_->CreateWindowRecord(COMPANION_CLASS_NAME)->companion = true;
+    impl_->CreateCompanionWindow();
 }
 
 bool SimPc::CompanionWindowPresent() const
@@ -239,6 +239,10 @@ HANDLE WINAPI CreateThread(LPSECURITY_ATTRIBUTES, SIZE_T, LPTHREAD_START_ROUTINE
         self->lastError = ERROR_INVALID_PARAMETER;
         return NULL;
     }
+    if (pc.CheckFault(CountedCall::CreateThread).fail) {
+        self->lastError = ERROR_NOT_ENOUGH_MEMORY;
+        return NULL;
+    }
     const std::string name = "worker#" + std::to_string(++pc.workerSerial);
     // The new thread is ready but runs only when the creator reaches a
     // scheduling point, as a thread of equal priority would.
@@ -263,7 +267,7 @@ UINT WINAPI WinExec(LPCSTR commandLine, UINT showState)
         return ERROR_FILE_NOT_FOUND;
     }
     if (pc.companionModel.appearAfterMs == 0) {
-        pc.CreateWindowRecord(COMPANION_CLASS_NAME)->companion = true;
+        pc.CreateCompanionWindow();
     } else {
         const std::uint64_t at = pc.nowMs + pc.companionModel.appearAfterMs;
         pc.companionArrivals.insert(

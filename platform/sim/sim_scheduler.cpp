@@ -492,7 +492,7 @@ void Impl::ProcessDue()
     }
     while (!companionArrivals.empty() && companionArrivals.front() <= nowMs) {
         companionArrivals.erase(companionArrivals.begin());
-        CreateWindowRecord(COMPANION_CLASS_NAME)->companion = true;
+        CreateCompanionWindow();
     }
     while (!scheduledPosts.empty() && scheduledPosts.front().atMs <= nowMs) {
         const ScheduledPost post = scheduledPosts.front();

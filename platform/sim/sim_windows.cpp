@@ -193,6 +193,17 @@ WindowRecord* Impl::CreateWindowRecord(const std::string& className)
     return record;
 }
 
+WindowRecord* Impl::CreateCompanionWindow()
+{
+    WindowRecord* window = CreateWindowRecord(COMPANION_CLASS_NAME);
+    window->companion = true;
+    if (companionModel.hungFromStart) {
+        window->hung = true;
+        window->hungSinceMs = nowMs;
+    }
+    return window;
+}
+
 void Impl::DestroyWindowRecord(WindowRecord* window)
 {
     window->info.exists = false;
@@ -626,8 +637,16 @@ BOOL WINAPI PostMessageA(HWND window, UINT message, WPARAM wParam, LPARAM lParam
     ServiceLock lock(pc);
     pc.Trace("PostMessageA(" + pc.WindowName(window) + "," + Hex4(message) + ")");
     SimThread* self = pc.Current();
+    if (pc.CheckFault(CountedCall::PostMessage).fail) {
+        self->lastError = ERROR_NOT_ENOUGH_QUOTA;
+        return FALSE;
+    }
     if (window == NULL) {
         // As on Windows: a message for no window goes to the calling thread.
+        if (self->posted.size() >= POSTED_MESSAGE_LIMIT) {
+            self->lastError = ERROR_NOT_ENOUGH_QUOTA;
+            return FALSE;
+        }
         self->posted.push_back(MakeMsg(NULL, message, wParam, lParam, pc.nowMs));
         return TRUE;
     }
