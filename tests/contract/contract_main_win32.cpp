@@ -11,6 +11,10 @@ int main()
 {
     ContractReport total;
     for (int i = 0; i < CONTRACT_CHECK_COUNT; ++i) {
+        if (CONTRACT_CHECKS[i].simulatedOnly) {
+            std::printf("%s: left out, Wine differs from Windows here\n", CONTRACT_CHECKS[i].name);
+            continue;
+        }
         ContractReport report;
         CONTRACT_CHECKS[i].run(report);
         std::printf("%s: %d passed, %d failed\n", CONTRACT_CHECKS[i].name, report.passed,
