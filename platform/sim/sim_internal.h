@@ -169,6 +169,7 @@ struct Process {
     HINSTANCE instance = NULL;
     bool running = true;
     std::optional<int> exitCode;
+    int handlesAtExit = -1; // its handles still open when its main function returned
     SimThread* mainThread = nullptr;
 };
 

@@ -116,6 +116,10 @@ public:
     int StartProgram(std::function<int()> mainFunction, const std::string& commandLine = "");
     bool ProcessRunning(int process) const;
     std::optional<int> ExitCode(int process) const;
+    // The handles the process still had open when its main function returned
+    // (its end then closes them), or -1 while it runs or when it ended
+    // another way.
+    int HandlesOpenAtExit(int process) const;
 
     // --- Driving time -------------------------------------------------------
     // Runs simulated threads until every one is blocked (or none is left).

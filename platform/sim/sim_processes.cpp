@@ -106,6 +106,15 @@ int SimPc::StartProgram(std::function<int()> mainFunction, const std::string& co
                                [mainFunction](HINSTANCE, LPSTR) { return mainFunction(); });
 }
 
+int SimPc::HandlesOpenAtExit(int process) const
+{
+    Lock lock(impl_->mu);
+    if (process < 1 || process > static_cast<int>(impl_->processes.size())) {
+        return -1;
+    }
+    return impl_->processes[process - 1]->handlesAtExit;
+}
+
 bool SimPc::ProcessRunning(int process) const
 {
     Lock lock(impl_->mu);

@@ -275,6 +275,11 @@ void Impl::Trampoline(SimThread* t)
         }
     }
     if (t->process != nullptr && t == t->process->mainThread && t->process->running) {
+        // Counted before the process's end closes them all, so that a leak shows.
+        t->process->handlesAtExit =
+            static_cast<int>(std::count_if(handles.begin(), handles.end(), [t](const auto& entry) {
+                return entry.second.object && entry.second.process == t->process->id;
+            }));
         EndProcess(t->process, code);
     }
     EndThread(t);

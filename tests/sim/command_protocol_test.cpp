@@ -31,7 +31,7 @@ protected:
     void RunToTheWaitAwake(std::int32_t delaySeconds)
     {
         pc.SetHibernationAccepted(false);
-        Command(CMD_SLEEP_AND_WAKE, delaySeconds);
+        Command(906, delaySeconds);
         pc.Advance(7 * SECOND_MS);
         ASSERT_EQ(CountCalls("WaitForMultipleObjects"), 1);
     }
@@ -48,9 +48,9 @@ TEST_F(CommandTest, CodesThatMeanNothingDoNothingAndReturnZero)
         {907, 60},
         {998, 0},
         {1000, 0},
-        {CMD_CANCEL_WAKE + 0x10000, 0},
+        {999 + 0x10000, 0},
         {static_cast<WPARAM>(-1), -1},
-        {CMD_CANCEL_WAKE, 5}, // no armed timer
+        {999, 5}, // no armed timer
     };
     for (const auto& [code, argument] : cases) {
         EXPECT_EQ(Command(code, argument), 0) << code;
@@ -58,7 +58,7 @@ TEST_F(CommandTest, CodesThatMeanNothingDoNothingAndReturnZero)
     EXPECT_EQ(pc.TraceTexts(
                   {"CreateThread", "KillTimer", "SetTimer", "CancelWaitableTimer", "CreateEventA"}),
               std::vector<std::string>{});
-    EXPECT_EQ(WatchdogDueMs(), startedAtMs + WATCHDOG_PERIOD_MS);
+    EXPECT_EQ(WatchdogDueMs(), startedAtMs + 10000);
 }
 
 TEST_F(CommandTest, SleepReturnsAtOnceWithTheDelayStoredUnchanged)
@@ -67,7 +67,7 @@ TEST_F(CommandTest, SleepReturnsAtOnceWithTheDelayStoredUnchanged)
     for (std::int32_t delay : {-3700, 0, 1, 3600}) {
         SCOPED_TRACE(delay);
         pc.ClearTrace();
-        EXPECT_EQ(Command(CMD_SLEEP_AND_WAKE, delay), 0);
+        EXPECT_EQ(Command(906, delay), 0);
         EXPECT_EQ(supervisor.wakeDelaySeconds, delay);
         EXPECT_EQ(CountCalls("CreateThread"), 1);
         EXPECT_EQ(CountCalls("FindWindowA(ORIELDESK)"), 0) << "the command does not wait";
@@ -81,10 +81,10 @@ TEST_F(CommandTest, SleepReturnsAtOnceWithTheDelayStoredUnchanged)
 TEST_F(CommandTest, CancelBeforeTheTimerIsArmedFindsNothingAndTheCycleGoesOn)
 {
     const std::uint64_t commandAt = pc.NowMs();
-    Command(CMD_SLEEP_AND_WAKE, 60);
+    Command(906, 60);
     for (std::uint64_t at : {500, 3000}) { // in the waits before and after the close
         pc.Advance(commandAt + at - pc.NowMs());
-        EXPECT_EQ(Command(CMD_CANCEL_WAKE), 0);
+        EXPECT_EQ(Command(999), 0);
     }
     EXPECT_EQ(CountCalls("CancelWaitableTimer"), 0);
     pc.Advance(10 * SECOND_MS);
@@ -97,13 +97,13 @@ TEST_F(CommandTest, CancelBeforeTheTimerIsArmedFindsNothingAndTheCycleGoesOn)
 TEST_F(CommandTest, CancelBetweenTheArmingAndTheWaitLetsTheWaitEndAtOnce)
 {
     pc.PauseBefore("SetSuspendState");
-    Command(CMD_SLEEP_AND_WAKE, 3600);
+    Command(906, 3600);
     pc.Advance(7 * SECOND_MS);
     ASSERT_TRUE(pc.Paused());
     const std::uint64_t cancelAt = pc.NowMs();
-    EXPECT_EQ(Command(CMD_CANCEL_WAKE), 0);
+    EXPECT_EQ(Command(999), 0);
     EXPECT_EQ(CountCalls("CancelWaitableTimer"), 1);
-    EXPECT_EQ(WatchdogDueMs(), cancelAt + WATCHDOG_PERIOD_MS);
+    EXPECT_EQ(WatchdogDueMs(), cancelAt + 10000);
     pc.Resume();
     pc.RunUntilIdle();
     // Hibernation is still requested; nothing is armed to end it.
@@ -123,15 +123,15 @@ TEST_F(CommandTest, CancelDuringTheWaitEndsTheWorkerWithoutItsClosingSteps)
     pc.Advance(100 * SECOND_MS);
     const std::uint64_t cancelAt = pc.NowMs();
     const std::string logBefore = Log();
-    EXPECT_EQ(Command(CMD_CANCEL_WAKE), 0);
+    EXPECT_EQ(Command(999), 0);
     pc.RunUntilIdle();
     EXPECT_EQ(pc.LiveThreadCount(), 0) << "the worker must not wait for ever";
-    EXPECT_EQ(WatchdogDueMs(), cancelAt + WATCHDOG_PERIOD_MS);
+    EXPECT_EQ(WatchdogDueMs(), cancelAt + 10000);
 
     // The watchdog, not the worker, brings the companion back, and nothing is logged.
     pc.Advance(2 * HOUR_MS);
     EXPECT_TRUE(pc.MouseMoves().empty());
-    EXPECT_EQ(CompanionStartTimes(), std::vector<std::uint64_t>{cancelAt + WATCHDOG_PERIOD_MS});
+    EXPECT_EQ(CompanionStartTimes(), std::vector<std::uint64_t>{cancelAt + 10000});
     EXPECT_EQ(Log(), logBefore);
     EXPECT_EQ(CountCalls("CloseHandle(timer"), 1);
     ExpectNothingLeftBehind();
@@ -139,15 +139,15 @@ TEST_F(CommandTest, CancelDuringTheWaitEndsTheWorkerWithoutItsClosingSteps)
 
 TEST_F(CommandTest, CancelAfterAnEarlyWakeUpHandsTheCompanionBackToTheWatchdog)
 {
-    Command(CMD_SLEEP_AND_WAKE, 3600);
+    Command(906, 3600);
     pc.Advance(60 * SECOND_MS);
     ASSERT_TRUE(pc.Hibernating());
     pc.WakeUp();
     pc.RunUntilIdle();
     const std::uint64_t cancelAt = pc.NowMs();
-    Command(CMD_CANCEL_WAKE);
+    Command(999);
     pc.Advance(HOUR_MS);
-    EXPECT_EQ(CompanionStartTimes(), std::vector<std::uint64_t>{cancelAt + WATCHDOG_PERIOD_MS});
+    EXPECT_EQ(CompanionStartTimes(), std::vector<std::uint64_t>{cancelAt + 10000});
     EXPECT_TRUE(pc.MouseMoves().empty());
     ExpectNothingLeftBehind();
 }
@@ -158,9 +158,9 @@ TEST_F(CommandTest, CancelAfterTheTimerFiredEmptiesTheSlotAndTheCycleStillEnds)
     pc.Advance(60 * SECOND_MS + 5 * SECOND_MS); // fired, worker in its settling wait
     ASSERT_EQ(pc.MouseMoves().size(), 2U);
     const std::uint64_t cancelAt = pc.NowMs();
-    Command(CMD_CANCEL_WAKE);
+    Command(999);
     EXPECT_EQ(supervisor.wakeTimer.load(), nullptr);
-    EXPECT_EQ(WatchdogDueMs(), cancelAt + WATCHDOG_PERIOD_MS);
+    EXPECT_EQ(WatchdogDueMs(), cancelAt + 10000);
     pc.Advance(AFTER_WAKE_MS);
     // The worker's own steps still run: restart, log, re-arm at its end.
     EXPECT_EQ(CompanionStartTimes().size(), 1U);
@@ -177,7 +177,7 @@ TEST_F(CommandTest, TimerTakenByACancelIsReleasedOnlyAfterTheCancelIsDoneWithIt)
     RunToTheWaitAwake(60);
     pc.Advance(60 * SECOND_MS + SECOND_MS); // fired; the worker waits its 10 s
     pc.PauseBefore("CancelWaitableTimer");
-    Command(CMD_CANCEL_WAKE);
+    Command(999);
     ASSERT_TRUE(pc.Paused());
     pc.Advance(AFTER_WAKE_MS); // the worker reaches its release meanwhile
     pc.Resume();
@@ -205,11 +205,11 @@ TEST_F(CommandTest, SecondSleepWhileACycleIsUnderWayIsIgnoredAtEveryPhase)
     for (const auto& phase : phases) {
         SCOPED_TRACE(phase.phase);
         pc.ClearTrace();
-        pc.WriteFileBytes(LOG_FILE_NAME, "");
+        pc.WriteFileBytes("DOZEWARD.LOG", "");
         pc.SetUtcTime(12, 0, 0);
-        Command(CMD_SLEEP_AND_WAKE, 60);
+        Command(906, 60);
         pc.Advance(phase.afterMs);
-        EXPECT_EQ(Command(CMD_SLEEP_AND_WAKE, 7200), 0);
+        EXPECT_EQ(Command(906, 7200), 0);
         pc.Advance(2 * 60 * SECOND_MS);
         EXPECT_EQ(CountCalls("CreateThread"), 1);
         EXPECT_EQ(CountCalls("CreateWaitableTimerA"), 1);
@@ -218,21 +218,31 @@ TEST_F(CommandTest, SecondSleepWhileACycleIsUnderWayIsIgnoredAtEveryPhase)
     }
     // Once the cycle has ended, the next sleep command runs a cycle again.
     pc.ClearTrace();
-    Command(CMD_SLEEP_AND_WAKE, 60);
+    Command(906, 60);
     EXPECT_EQ(CountCalls("CreateThread"), 1);
 }
 
 TEST_F(CommandTest, CycleEndMessageFromAnotherProgramDoesNothing)
 {
-    Command(CMD_SLEEP_AND_WAKE, 60);
+    Command(906, 60);
     pc.Advance(2 * SECOND_MS);
     pc.ClearTrace();
-    EXPECT_EQ(pc.SendFromOutside(control, WM_CYCLE_ENDED, 0, 0), 0);
+    EXPECT_EQ(pc.SendFromOutside(control, WM_APP + 2, 0, 0), 0);
     EXPECT_EQ(pc.TraceTexts({"SetTimer", "KillTimer"}), std::vector<std::string>{});
     EXPECT_FALSE(WatchdogArmed());
     EXPECT_TRUE(supervisor.cycleUnderWay);
-    Command(CMD_SLEEP_AND_WAKE, 60);
+    Command(906, 60);
     EXPECT_EQ(CountCalls("CreateThread"), 0);
+
+    // Nor once a real cycle has ended and its end has been taken.
+    pc.Advance(7 * SECOND_MS + 60 * SECOND_MS + AFTER_WAKE_MS);
+    ASSERT_FALSE(supervisor.cycleUnderWay);
+    const std::uint64_t dueBefore = WatchdogDueMs();
+    pc.ClearTrace();
+    EXPECT_EQ(pc.SendFromOutside(control, WM_APP + 2, 0, 0), 0);
+    EXPECT_EQ(pc.TraceTexts({"SetTimer", "KillTimer", "CloseHandle"}), std::vector<std::string>{});
+    EXPECT_EQ(WatchdogDueMs(), dueBefore);
+    ExpectNothingLeftBehind();
 }
 
 } // namespace

@@ -17,16 +17,6 @@ protected:
         pc.ClearTrace();
     }
 
-    bool WatchdogArmedAsAtStart() const
-    {
-        for (const sim::SimPc::WindowTimer& timer : pc.WindowTimers()) {
-            if (timer.windowClass == "DOZEWARD" && timer.id == 10000 && timer.periodMs == 10000) {
-                return true;
-            }
-        }
-        return false;
-    }
-
     void ExpectAtRest()
     {
         EXPECT_EQ(pc.LiveThreadCount(), 0);
@@ -34,7 +24,7 @@ protected:
         EXPECT_EQ(pc.OpenHandleCount(), baselineHandles);
         EXPECT_EQ(supervisor.wakeTimer.load(), nullptr);
         EXPECT_FALSE(supervisor.cycleUnderWay);
-        EXPECT_TRUE(WatchdogArmedAsAtStart());
+        EXPECT_TRUE(WatchdogArmed());
     }
 
     // A sleep command after the failure runs a whole cycle as usual.

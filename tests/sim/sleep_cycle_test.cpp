@@ -52,7 +52,7 @@ protected:
 TEST_F(CycleTest, WholeCycleRunsItsStepsInOrderAtTheirTimes)
 {
     const std::uint64_t commandAt = pc.NowMs();
-    EXPECT_EQ(Command(CMD_SLEEP_AND_WAKE, 3600), 0);
+    EXPECT_EQ(Command(906, 3600), 0);
     pc.Advance(7 * SECOND_MS + HOUR_MS + 10040 + 1);
 
     const std::uint64_t woke = 7000 + HOUR_MS;
@@ -84,18 +84,18 @@ TEST_F(CycleTest, WholeCycleRunsItsStepsInOrderAtTheirTimes)
     EXPECT_EQ(Log(), "00'30'17 ( WAKEUP )\r\n23'30'07 ( NEXT WAKEUP 00:30 )\r\n");
     EXPECT_EQ(pc.HibernationCount(), 1);
     EXPECT_TRUE(pc.ShutdownPrivilegeEnabled());
-    EXPECT_EQ(WatchdogDueMs(), commandAt + restart + WATCHDOG_PERIOD_MS);
+    EXPECT_EQ(WatchdogDueMs(), commandAt + restart + 10000);
     ExpectNothingLeftBehind();
 
     // Supervision goes on: the restarted companion is left alone while it runs.
-    pc.Advance(3 * WATCHDOG_PERIOD_MS);
+    pc.Advance(3 * 10000);
     EXPECT_EQ(CompanionStartTimes().size(), 1U);
     EXPECT_TRUE(pc.CompanionWindowPresent());
 }
 
 TEST_F(CycleTest, CompanionAlreadyRunningAfterTheWakeUpIsNeitherStartedNorLogged)
 {
-    Command(CMD_SLEEP_AND_WAKE, 60);
+    Command(906, 60);
     ASSERT_TRUE(pc.AdvanceUntil([&] { return CountCalls("mouse_event") == 2; }, HOUR_MS));
     pc.StartCompanionByHand();
     pc.Advance(AFTER_WAKE_MS);
@@ -119,13 +119,13 @@ TEST_F(CycleTest, DelayOfZeroOrLessDoesNotWaitAfterTheResume)
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(c.delay);
-        pc.WriteFileBytes(LOG_FILE_NAME, "");
+        pc.WriteFileBytes("DOZEWARD.LOG", "");
         pc.SetUtcTime(23, 30, 0);
         if (!pc.CompanionWindowPresent()) {
             pc.StartCompanionByHand();
         }
         const std::uint64_t commandAt = pc.NowMs();
-        Command(CMD_SLEEP_AND_WAKE, c.delay);
+        Command(906, c.delay);
         pc.Advance(7 * SECOND_MS);
         ASSERT_TRUE(pc.Hibernating());
         pc.Advance(HOUR_MS);
@@ -150,7 +150,7 @@ TEST_F(CycleTest, DelayOfZeroOrLessDoesNotWaitAfterTheResume)
 TEST_F(CycleTest, RefusedHibernationWaitsForTheTimerAwake)
 {
     pc.SetHibernationAccepted(false);
-    Command(CMD_SLEEP_AND_WAKE, 600);
+    Command(906, 600);
     pc.Advance(7 * SECOND_MS);
     EXPECT_FALSE(pc.Hibernating());
     EXPECT_EQ(pc.BlockedThreadCount(), 2); // the main thread's loop and the waiting worker
@@ -166,7 +166,7 @@ TEST_F(CycleTest, RefusedHibernationWaitsForTheTimerAwake)
 TEST_F(CycleTest, EarlyWakeLeavesTheCompanionClosedUntilTheTimerIsDue)
 {
     const std::uint64_t commandAt = pc.NowMs();
-    Command(CMD_SLEEP_AND_WAKE, 3600);
+    Command(906, 3600);
     pc.Advance(7 * SECOND_MS + 100 * SECOND_MS);
     pc.WakeUp();
     pc.Advance(HOUR_MS - 100 * SECOND_MS - 1);
@@ -183,7 +183,7 @@ TEST_F(CycleTest, EarlyWakeLeavesTheCompanionClosedUntilTheTimerIsDue)
 
 TEST_F(CycleTest, CloseDuringACycleEndsWithZeroAndLeavesNoThread)
 {
-    Command(CMD_SLEEP_AND_WAKE, 3600);
+    Command(906, 3600);
     pc.Advance(3 * SECOND_MS);
     EXPECT_EQ(pc.LiveThreadCount(), 1);
     EXPECT_EQ(pc.SendFromOutside(control, WM_CLOSE, 0, 0), 0);
@@ -195,7 +195,7 @@ TEST_F(CycleTest, CloseDuringACycleEndsWithZeroAndLeavesNoThread)
 
 TEST_F(CycleTest, MainThreadAnswersThroughoutTheCycle)
 {
-    Command(CMD_SLEEP_AND_WAKE, 60);
+    Command(906, 60);
     // Every half second until the cycle has ended, outside the hibernation.
     int answered = 0;
     while (supervisor.cycleUnderWay || answered == 0) {
@@ -219,7 +219,7 @@ protected:
 TEST_F(HungCompanionTest, CloseIsBoundedAndTheCycleGoesOn)
 {
     const std::uint64_t commandAt = pc.NowMs();
-    Command(CMD_SLEEP_AND_WAKE, 60);
+    Command(906, 60);
     pc.Advance(HOUR_MS);
     const std::vector<TimedCall> expected = {
         {1000, "SendMessageTimeoutA(ORIELDESK,0x0002,5000)"},

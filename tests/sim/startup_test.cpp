@@ -13,13 +13,13 @@ TEST_F(StartupTest, RunsIdleWithItsWindowAndWatchdogAndTouchesNothingElse)
     ASSERT_NE(control, nullptr);
     EXPECT_TRUE(pc.ProcessRunning(process));
     EXPECT_TRUE(WatchdogArmed());
-    EXPECT_EQ(WatchdogDueMs(), pc.NowMs() + WATCHDOG_PERIOD_MS);
+    EXPECT_EQ(WatchdogDueMs(), pc.NowMs() + 10000);
     EXPECT_STREQ(supervisor.companionCommand.data(), COMPANION_COMMAND_LINE);
 
     // Until the first check, the companion is not started and nothing is logged.
-    pc.Advance(WATCHDOG_PERIOD_MS - 1);
+    pc.Advance(10000 - 1);
     EXPECT_TRUE(pc.ProcessStarts().empty());
-    EXPECT_FALSE(pc.ReadFileBytes(LOG_FILE_NAME).has_value());
+    EXPECT_FALSE(pc.ReadFileBytes("DOZEWARD.LOG").has_value());
     EXPECT_EQ(CountCalls("CreateFileA"), 0);
 }
 
@@ -84,7 +84,7 @@ TEST_F(StartupTest, EarlyExitsEndWithZeroAndCreateNothing)
         EXPECT_TRUE(pc.ProcessStarts().empty());
         EXPECT_EQ(CountCalls("CreateFileA"), 0);
         EXPECT_EQ(CountCalls("SetTimer"), 0);
-        EXPECT_EQ(pc.OpenHandleCount(), 0);
+        EXPECT_EQ(pc.HandlesOpenAtExit(early), 0);
     }
 }
 
@@ -97,6 +97,7 @@ TEST_F(StartupTest, SecondInstanceEndsWithZeroAndLeavesTheFirstUntouched)
     const int second = pc.StartSupervisor(SUPERVISOR_COMMAND_LINE);
     ASSERT_TRUE(pc.RunToExit(second, 1000));
     EXPECT_EQ(pc.ExitCode(second), 0);
+    EXPECT_EQ(pc.HandlesOpenAtExit(second), 0) << "its mutex handle is closed";
     EXPECT_TRUE(pc.ProcessRunning(process));
     EXPECT_EQ(pc.WindowCount(), 1);
     EXPECT_EQ(pc.WindowTimers().size(), timersBefore);
@@ -109,10 +110,11 @@ TEST_F(StartupTest, SecondInstanceEndsWithZeroAndLeavesTheFirstUntouched)
 
 TEST_F(StartupTest, AnOlderSupervisorKnownOnlyByItsWindowAlsoCounts)
 {
-    pc.CreateForeignWindow(CONTROL_CLASS_NAME);
+    pc.CreateForeignWindow("DOZEWARD");
     const int started = pc.StartSupervisor(SUPERVISOR_COMMAND_LINE);
     ASSERT_TRUE(pc.RunToExit(started, 1000));
     EXPECT_EQ(pc.ExitCode(started), 0);
+    EXPECT_EQ(pc.HandlesOpenAtExit(started), 0);
     EXPECT_EQ(pc.WindowCount(), 1);
     EXPECT_EQ(CountCalls("RegisterClassExA"), 0);
 }
@@ -133,6 +135,7 @@ TEST_F(StartupTest, TwoStartedAtTheSameMomentLeaveExactlyOneRunning)
     EXPECT_TRUE(pc.ProcessRunning(first));
     EXPECT_FALSE(pc.ProcessRunning(second));
     EXPECT_EQ(pc.ExitCode(second), 0);
+    EXPECT_EQ(pc.HandlesOpenAtExit(second), 0);
     EXPECT_EQ(pc.WindowCount(), 1);
     EXPECT_EQ(CountCalls("CreateWindowExA"), 1);
 }

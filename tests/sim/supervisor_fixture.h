@@ -56,12 +56,12 @@ protected:
         process = pc.StartSupervisor(commandLine);
         startedAtMs = pc.NowMs();
         pc.RunUntilIdle();
-        control = pc.FindWindow(CONTROL_CLASS_NAME);
+        control = pc.FindWindow("DOZEWARD");
     }
 
     LRESULT Command(WPARAM code, LPARAM argument = 0)
     {
-        return pc.SendFromOutside(control, WM_SUPERVISOR_COMMAND, code, argument);
+        return pc.SendFromOutside(control, WM_APP + 1, code, argument);
     }
 
     // The calls since `sinceMs` whose text starts with one of the prefixes,
@@ -89,13 +89,12 @@ protected:
         return static_cast<int>(pc.TraceTexts({prefix}).size());
     }
 
-    std::string Log() const { return pc.ReadFileBytes(LOG_FILE_NAME).value_or("<no log>"); }
+    std::string Log() const { return pc.ReadFileBytes("DOZEWARD.LOG").value_or("<no log>"); }
 
     bool WatchdogArmed() const
     {
         for (const sim::SimPc::WindowTimer& timer : pc.WindowTimers()) {
-            if (timer.windowClass == CONTROL_CLASS_NAME && timer.id == WATCHDOG_TIMER_ID &&
-                timer.periodMs == WATCHDOG_PERIOD_MS) {
+            if (timer.windowClass == "DOZEWARD" && timer.id == 10000 && timer.periodMs == 10000) {
                 return true;
             }
         }
@@ -105,7 +104,7 @@ protected:
     std::uint64_t WatchdogDueMs() const
     {
         for (const sim::SimPc::WindowTimer& timer : pc.WindowTimers()) {
-            if (timer.windowClass == CONTROL_CLASS_NAME && timer.id == WATCHDOG_TIMER_ID) {
+            if (timer.windowClass == "DOZEWARD" && timer.id == 10000) {
                 return timer.nextDueMs;
             }
         }

@@ -10,13 +10,13 @@ TEST_F(WatchdogTest, StartsTheMissingCompanionAtTheFirstCheckTenSecondsAfterStar
 {
     StartSupervisor();
     const std::uint64_t startedAt = pc.NowMs();
-    pc.Advance(WATCHDOG_PERIOD_MS - 1);
+    pc.Advance(10000 - 1);
     EXPECT_TRUE(CompanionStartTimes().empty());
     pc.Advance(1);
-    EXPECT_EQ(CompanionStartTimes(), std::vector<std::uint64_t>{startedAt + WATCHDOG_PERIOD_MS});
+    EXPECT_EQ(CompanionStartTimes(), std::vector<std::uint64_t>{startedAt + 10000});
 
     // Once its window is there, later checks start nothing.
-    pc.Advance(10 * WATCHDOG_PERIOD_MS);
+    pc.Advance(10 * 10000);
     EXPECT_TRUE(pc.CompanionWindowPresent());
     EXPECT_EQ(CompanionStartTimes().size(), 1U);
     EXPECT_EQ(Log(), "<no log>");
@@ -26,7 +26,7 @@ TEST_F(WatchdogTest, CompanionRunningAtEveryCheckIsNeverStarted)
 {
     pc.StartCompanionByHand();
     StartSupervisor();
-    pc.Advance(60 * WATCHDOG_PERIOD_MS);
+    pc.Advance(60 * 10000);
     EXPECT_TRUE(pc.ProcessStarts().empty());
     EXPECT_EQ(CountCalls("FindWindowA(ORIELDESK)"), 60);
 }
@@ -40,10 +40,10 @@ TEST_F(MissingExecutableTest, EveryCheckTriesOnceMoreWithoutLimitOrLog)
 {
     StartSupervisor();
     const std::uint64_t startedAt = pc.NowMs();
-    pc.Advance(6 * WATCHDOG_PERIOD_MS);
+    pc.Advance(6 * 10000);
     std::vector<std::uint64_t> expected;
     for (std::uint64_t tick = 1; tick <= 6; ++tick) {
-        expected.push_back(startedAt + tick * WATCHDOG_PERIOD_MS);
+        expected.push_back(startedAt + tick * 10000);
     }
     EXPECT_EQ(CompanionStartTimes(), expected);
     EXPECT_FALSE(pc.CompanionWindowPresent());
@@ -59,10 +59,9 @@ TEST_F(SlowCompanionTest, IsStartedAgainAtTheNextCheckWhileItsWindowIsMissing)
 {
     StartSupervisor();
     const std::uint64_t startedAt = pc.NowMs();
-    pc.Advance(6 * WATCHDOG_PERIOD_MS);
+    pc.Advance(6 * 10000);
     EXPECT_EQ(CompanionStartTimes(),
-              (std::vector<std::uint64_t>{startedAt + WATCHDOG_PERIOD_MS,
-                                          startedAt + 2 * WATCHDOG_PERIOD_MS}));
+              (std::vector<std::uint64_t>{startedAt + 10000, startedAt + 2 * 10000}));
 }
 
 } // namespace
