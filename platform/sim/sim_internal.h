@@ -16,6 +16,7 @@
 // true, so that exactly one waiter gets it.
 #pragma once
 
+#include <atomic>
 #include <condition_variable>
 #include <cstdint>
 #include <deque>
@@ -112,29 +113,40 @@ enum class ThreadState { Ready, Running, Blocked, Done };
 // The right to run, handed from one host thread to the next. It has a lock of
 // its own so that the thread that hands it over has already let go of the
 // PC's mutex when the next one wakes: each hand-over then costs one wake-up,
-// not a wake-up and a second one after a wait for the mutex.
+// not a wake-up and a second one after a wait for the mutex. A thread that
+// has just handed the baton on often gets it back within microseconds (a
+// service call of the thread it woke), so it first watches for it for a
+// short while before it sleeps.
 class Baton {
 public:
     void Give()
     {
         {
             std::lock_guard<std::mutex> guard(mu_);
-            given_ = true;
+            given_.store(true, std::memory_order_release);
         }
         cv_.notify_one();
     }
     void Take()
     {
+        for (int i = 0; i < SPIN_CHECKS; ++i) {
+            if (given_.exchange(false, std::memory_order_acquire)) {
+                return;
+            }
+            std::this_thread::yield();
+        }
         std::unique_lock<std::mutex> guard(mu_);
-        cv_.wait(guard, [this] { return given_; });
-        given_ = false;
+        cv_.wait(guard, [this] { return given_.load(std::memory_order_acquire); });
+        given_.store(false, std::memory_order_relaxed);
     }
 
 private:
+    static constexpr int SPIN_CHECKS = 64;
     std::mutex mu_;
     std::condition_variable cv_;
-    bool given_ = false;
+    std::atomic<bool> given_{false};
 };
+
 enum class WaitEnd { Completed, TimedOut, Killed };
 
 struct SimThread {
