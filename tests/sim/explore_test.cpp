@@ -53,6 +53,7 @@ struct Scenario {
     std::vector<Sender> senders;
     bool hibernationAccepted;
     bool closes; // the supervisor is to end, with exit code 0
+    sim::CompanionModel companion = {};
 };
 
 // The virtual times at which a cycle of one second's delay acts, from the
@@ -105,7 +106,7 @@ std::string RunSchedule(const Scenario& scenario, sim::SchedulePolicy& policy)
 {
     ResetSupervisorState();
     sim::SimPc pc;
-    pc.InstallCompanion("\"C:\\PC\\ORB.EXE\"");
+    pc.InstallCompanion("\"C:\\PC\\ORB.EXE\"", scenario.companion);
     pc.SetUtcTime(12, 0, 0);
     pc.StartCompanionByHand();
     pc.WriteFileBytes("DOZEWARD.LOG", OLD_LOG);
@@ -266,6 +267,23 @@ TEST(ExploreTest, TwoSleepCommands)
 {
     Explore("two sleep commands",
             AtEveryMoment([](std::uint64_t atMs) { return SleepAt(atMs, 2); }, false), 2);
+}
+
+TEST(ExploreTest, CycleWhoseCompanionIsSlowToStart)
+{
+    // The cycle starts the companion again at its end (18040 ms); its window
+    // appears 15 s later, after the watchdog's first check. A cancel meets
+    // the start, or the check.
+    sim::CompanionModel slow;
+    slow.appearAfterMs = 15000;
+    std::vector<Scenario> scenarios;
+    for (bool hibernationAccepted : {false, true}) {
+        for (std::uint64_t atMs : {18040, 28040}) {
+            scenarios.push_back(
+                {{SleepAt(0, 1), CancelAt(atMs)}, hibernationAccepted, false, slow});
+        }
+    }
+    Explore("slow companion", scenarios, 2);
 }
 
 TEST(ExploreTest, CycleWhoseEndMeetsACancel)
