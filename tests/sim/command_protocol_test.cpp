@@ -222,6 +222,25 @@ TEST_F(CommandTest, SecondSleepWhileACycleIsUnderWayIsIgnoredAtEveryPhase)
     EXPECT_EQ(CountCalls("CreateThread"), 1);
 }
 
+// While a wake-up is armed, a code that only looks like the cancel (or like
+// nothing at all) must leave it armed.
+TEST_F(CommandTest, CodesThatMeanNothingLeaveAnArmedWakeUpAlone)
+{
+    RunToTheWaitAwake(600);
+    pc.ClearTrace();
+    for (WPARAM code : {WPARAM{0}, WPARAM{905}, WPARAM{998}, WPARAM{1000}, WPARAM{999 + 0x10000},
+                        static_cast<WPARAM>(-1)}) {
+        EXPECT_EQ(Command(code, 0), 0) << code;
+    }
+    EXPECT_EQ(
+        pc.TraceTexts({"CancelWaitableTimer", "SetEvent", "KillTimer", "SetTimer", "CreateThread"}),
+        std::vector<std::string>{});
+    EXPECT_NE(supervisor.wakeTimer.load(), nullptr);
+    pc.Advance(600 * SECOND_MS + AFTER_WAKE_MS);
+    EXPECT_EQ(pc.MouseMoves().size(), 2U) << "the wake-up came as armed";
+    ExpectNothingLeftBehind();
+}
+
 TEST_F(CommandTest, CycleEndMessageFromAnotherProgramDoesNothing)
 {
     Command(906, 60);
