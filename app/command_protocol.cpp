@@ -10,6 +10,7 @@
 
 #include <cstdint>
 
+#include "app/status.h"
 #include "app/supervisor_state.h"
 #include "supervision/sleep_cycle.h"
 #include "supervision/watchdog.h"
@@ -28,6 +29,7 @@ void StartSleepCycle(std::int32_t delaySeconds)
     }
     supervisor.cycleCancelled = cancelled;
     supervisor.cycleUnderWay = true;
+    RecordCycleStage(STAGE_CLOSING);
     StopWatchdog();
 
     HANDLE worker = CreateThread(NULL, 0, SleepCycleThread, NULL, 0, NULL);
@@ -40,6 +42,7 @@ void StartSleepCycle(std::int32_t delaySeconds)
         return;
     }
     CloseHandle(worker);
+    RecordCycleStarted();
 }
 
 void CancelWake()
@@ -52,6 +55,7 @@ void CancelWake()
         return;
     }
     CancelWaitableTimer(timer);
+    RecordWakeCancelled();
     RearmWatchdog();
     SetEvent(supervisor.cycleCancelled);
 }

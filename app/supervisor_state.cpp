@@ -1,6 +1,8 @@
 // The one SupervisorState of the process.
 #include "app/supervisor_state.h"
 
+#include "app/status.h"
+
 SupervisorState supervisor;
 
 void ResetSupervisorState()
@@ -13,4 +15,5 @@ void ResetSupervisorState()
     supervisor.cycleUnderWay = false;
     supervisor.cycleCancelled = NULL;
     supervisor.cycleEndRequest.store(CYCLE_END_NONE);
+    ResetSupervisorStatus();
 }

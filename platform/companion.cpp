@@ -4,7 +4,11 @@
 
 HWND FindCompanionWindow() { return FindWindowA(COMPANION_CLASS_NAME, NULL); }
 
-void StartCompanion(const char* companionCommand) { WinExec(companionCommand, SW_SHOWNORMAL); }
+bool StartCompanion(const char* companionCommand)
+{
+    // WinExec reports failure as a value of 31 or less.
+    return WinExec(companionCommand, SW_SHOWNORMAL) > 31;
+}
 
 void CloseCompanion(HWND companionWindow)
 {
@@ -33,8 +37,8 @@ static void EnableShutdownPrivilege()
     CloseHandle(token);
 }
 
-void RequestHibernation()
+bool RequestHibernation()
 {
     EnableShutdownPrivilege();
-    SetSuspendState(TRUE, FALSE, FALSE);
+    return SetSuspendState(TRUE, FALSE, FALSE) != FALSE;
 }

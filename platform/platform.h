@@ -25,13 +25,14 @@ constexpr UINT COMPANION_CLOSE_TIMEOUT_MS = 5000;
 HWND FindCompanionWindow();
 
 // Starts the companion from its command line, shown normally; does not wait.
-void StartCompanion(const char* companionCommand);
+// Returns whether the program could be started (its window may come later).
+bool StartCompanion(const char* companionCommand);
 
 // Sends the close message to the companion's main window (none: nothing
 // happens) and returns once it was handled or the bound ran out.
 void CloseCompanion(HWND companionWindow);
 
 // Enables the shutdown privilege that hibernation needs, then requests
-// hibernation. Returns once the PC has resumed or the request was refused;
-// the outcome is not reported.
-void RequestHibernation();
+// hibernation. Returns once the PC has resumed (true) or the request was
+// refused (false).
+bool RequestHibernation();

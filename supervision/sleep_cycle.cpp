@@ -16,6 +16,7 @@
 // on which the main thread re-arms it.
 #include "supervision/sleep_cycle.h"
 
+#include "app/status.h"
 #include "app/supervisor_state.h"
 #include "eventlog/event_log.h"
 #include "supervision/next_wake.h"
@@ -60,9 +61,15 @@ DWORD WINAPI SleepCycleThread(LPVOID)
     // Only one cycle runs at a time, so the slot is empty here.
     HANDLE ownTimer = CreateWaitableTimerA(NULL, FALSE, NULL);
     supervisor.wakeTimer.store(ownTimer);
-    SetWaitableTimer(supervisor.wakeTimer.load(), &dueTime, 0, NULL, NULL, TRUE);
+    const BOOL timerSet =
+        SetWaitableTimer(supervisor.wakeTimer.load(), &dueTime, 0, NULL, NULL, TRUE);
+    RecordWakeArmed(now, supervisor.wakeDelaySeconds, timerSet != FALSE);
 
-    RequestHibernation();
+    // The outcome changes nothing here: a refused request still waits for the
+    // timer. It is recorded for the status query alone.
+    const std::uint32_t requestedAtUtc = UtcSecondsNow();
+    RecordHibernation(RequestHibernation(), requestedAtUtc);
+    RecordCycleStage(STAGE_WAITING);
 
     // Whether a cancel has already told us it is done with ownTimer.
     bool cancelSeen = false;
@@ -80,10 +87,11 @@ DWORD WINAPI SleepCycleThread(LPVOID)
         cancelSeen = true;
     }
 
+    RecordCycleStage(STAGE_FINISHING);
     NudgePointer();
     Sleep(WAKE_SETTLE_MS);
     if (FindCompanionWindow() == NULL) {
-        StartCompanion(supervisor.companionCommand.data());
+        RecordCompanionStart(StartCompanion(supervisor.companionCommand.data()));
         WriteLogEntry(WAKEUP_LOG_MESSAGE);
     }
 

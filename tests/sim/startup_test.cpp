@@ -154,7 +154,7 @@ TEST_F(StartupTest, CloseEndsTheLoopWithZeroAndLeavesTheCompanionRunning)
 TEST_F(StartupTest, OtherMessagesGetTheDefaultProcedureAndItsResult)
 {
     StartSupervisor();
-    for (UINT message : {WM_NULL, 0x0018U /* show */, WM_USER + 5, WM_APP, WM_APP + 3, 0xC123U}) {
+    for (UINT message : {WM_NULL, 0x0018U /* show */, WM_USER + 5, WM_APP, WM_APP + 4, 0xC123U}) {
         pc.ClearTrace();
         EXPECT_EQ(pc.SendFromOutside(control, message, 7, 9), sim::DefWindowProcResult(message))
             << std::hex << message;
