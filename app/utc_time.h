@@ -15,6 +15,7 @@ struct UtcDateTime {
     int second;
 };
 
-// Dates from 1970 to 2106 fit; earlier ones give 0, later ones wrap.
+// Dates from 1970 to 2106-02-07 fit; earlier ones (and invalid months or
+// days) give 0, later ones wrap.
 std::uint32_t UtcSecondsFromDateTime(const UtcDateTime& time);
 UtcDateTime UtcDateTimeFromSeconds(std::uint32_t seconds);

@@ -25,14 +25,29 @@ target_link_libraries(dozeward PRIVATE dozeward_core ${DOZEWARD_WIN32_LIBS})
 target_link_options(dozeward PRIVATE ${DOZEWARD_PRODUCT_LINK})
 set_target_properties(dozeward PROPERTIES OUTPUT_NAME DOZEWARD SUFFIX .EXE)
 
-# The operator's command tool ships beside the supervisor: same rules.
+# The operator's command tool ships beside the supervisor: same rules. It is
+# built twice from the same sources: DOZECTL.EXE for a command prompt, and
+# DOZECTLW.EXE, a GUI subsystem program that Windows starts without a console
+# window, for scheduled tasks on the kiosk's screen.
 if(EXISTS ${CMAKE_SOURCE_DIR}/tools/dozectl.cpp)
-    add_executable(dozectl tools/dozectl.cpp tools/dozectl_args.cpp)
-    target_include_directories(dozectl PRIVATE ${CMAKE_SOURCE_DIR} ${DOZEWARD_PLATFORM_DIR})
-    target_compile_options(dozectl PRIVATE ${DOZEWARD_PRODUCT_COMPILE})
-    target_link_libraries(dozectl PRIVATE user32 kernel32)
-    target_link_options(dozectl PRIVATE ${DOZEWARD_PRODUCT_LINK})
+    set(DOZECTL_SOURCES tools/dozectl.cpp tools/dozectl_args.cpp tools/dozectl_check.cpp
+        tools/dozectl_check_win32.cpp tools/dozectl_install_win32.cpp tools/dozectl_status.cpp
+        tools/dozectl_task.cpp tools/dozectl_text.cpp app/utc_time.cpp)
+    foreach(target dozectl dozectlw)
+        add_executable(${target} ${DOZECTL_SOURCES})
+        target_include_directories(${target} PRIVATE ${CMAKE_SOURCE_DIR} ${DOZEWARD_PLATFORM_DIR}
+                                                     ${CMAKE_BINARY_DIR}/generated)
+        # No unwind tables: nothing in the tool unwinds (no exceptions), and they
+        # would be a tenth of its size.
+        target_compile_options(${target} PRIVATE ${DOZEWARD_PRODUCT_COMPILE}
+                                                 -fno-asynchronous-unwind-tables)
+        target_link_libraries(${target} PRIVATE user32 kernel32 advapi32 powrprof)
+        target_link_options(${target} PRIVATE ${DOZEWARD_PRODUCT_LINK})
+    endforeach()
     set_target_properties(dozectl PROPERTIES OUTPUT_NAME DOZECTL SUFFIX .EXE)
+    # main() stays the entry point; only the subsystem in the header changes.
+    target_link_options(dozectlw PRIVATE -mwindows)
+    set_target_properties(dozectlw PROPERTIES OUTPUT_NAME DOZECTLW SUFFIX .EXE)
 endif()
 
 # Version resource and manifest, so that Explorer's properties tell what is
@@ -54,6 +69,8 @@ if(EXISTS ${CMAKE_SOURCE_DIR}/resources/version.rc.in)
     dozeward_add_version_resource(dozeward DOZEWARD.EXE "DOZEWARD companion supervisor")
     if(TARGET dozectl)
         dozeward_add_version_resource(dozectl DOZECTL.EXE "DOZEWARD command tool")
+        dozeward_add_version_resource(dozectlw DOZECTLW.EXE
+                                      "DOZEWARD command tool for scheduled tasks")
     endif()
 endif()
 
