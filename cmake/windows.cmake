@@ -133,11 +133,18 @@ add_test(NAME build.dozeward_exe
             -DSUBSYSTEM=GUI -DMAX_BYTES=${DOZEWARD_SUPERVISOR_MAX_BYTES}
             -P ${CMAKE_SOURCE_DIR}/cmake/check_exe.cmake)
 if(TARGET dozectl)
-    # About 48 KiB with fixed buffers and no std::string; a string or a stream
-    # would bring libstdc++'s exception and locale support and break this.
+    # About 40 KiB with fixed buffers, no std::string and no printf family; a
+    # string or a stream would bring libstdc++'s exception and locale support
+    # and break this.
     add_test(NAME build.dozectl_exe
         COMMAND ${CMAKE_COMMAND} -DEXE=$<TARGET_FILE:dozectl> -DOBJDUMP=${DOZEWARD_OBJDUMP}
                 -DSUBSYSTEM=console -DMAX_BYTES=${DOZEWARD_TOOL_MAX_BYTES}
+                -P ${CMAKE_SOURCE_DIR}/cmake/check_exe.cmake)
+    # The scheduled tasks' twin: a GUI subsystem program, so that Windows
+    # opens no console window for it.
+    add_test(NAME build.dozectlw_exe
+        COMMAND ${CMAKE_COMMAND} -DEXE=$<TARGET_FILE:dozectlw> -DOBJDUMP=${DOZEWARD_OBJDUMP}
+                -DSUBSYSTEM=GUI -DMAX_BYTES=${DOZEWARD_TOOL_MAX_BYTES}
                 -P ${CMAKE_SOURCE_DIR}/cmake/check_exe.cmake)
 endif()
 
@@ -200,10 +207,11 @@ if(TARGET dozectl)
     set(DOZEWARD_PACKAGE_README ${CMAKE_SOURCE_DIR}/resources/README-WINDOWS.txt)
     add_custom_command(OUTPUT ${DOZEWARD_PACKAGE_ZIP}
         COMMAND ${CMAKE_COMMAND} -DSUPERVISOR_EXE=$<TARGET_FILE:dozeward>
-                -DTOOL_EXE=$<TARGET_FILE:dozectl> -DREADME=${DOZEWARD_PACKAGE_README}
+                -DTOOL_EXE=$<TARGET_FILE:dozectl> -DTOOLW_EXE=$<TARGET_FILE:dozectlw>
+                -DREADME=${DOZEWARD_PACKAGE_README}
                 -DEPOCH=${DOZEWARD_PACKAGE_EPOCH} -DSTAGE=${CMAKE_BINARY_DIR}/package-stage
                 -DZIP=${DOZEWARD_PACKAGE_ZIP} -P ${CMAKE_SOURCE_DIR}/cmake/make_package.cmake
-        DEPENDS dozeward dozectl ${DOZEWARD_PACKAGE_README}
+        DEPENDS dozeward dozectl dozectlw ${DOZEWARD_PACKAGE_README}
                 ${CMAKE_SOURCE_DIR}/cmake/make_package.cmake
         COMMENT "Packing dozeward-${PROJECT_VERSION}-win32.zip"
         VERBATIM)
@@ -214,7 +222,8 @@ if(TARGET dozectl)
                 -DWORK=${CMAKE_BINARY_DIR}/package-check -DOBJDUMP=${DOZEWARD_OBJDUMP}
                 -DWINDRES=${DOZEWARD_WINDRES} -DVERSION=${PROJECT_VERSION}
                 -DREADME=${DOZEWARD_PACKAGE_README} -DSUPERVISOR_EXE=$<TARGET_FILE:dozeward>
-                -DTOOL_EXE=$<TARGET_FILE:dozectl> -DEPOCH=${DOZEWARD_PACKAGE_EPOCH}
+                -DTOOL_EXE=$<TARGET_FILE:dozectl> -DTOOLW_EXE=$<TARGET_FILE:dozectlw>
+                -DEPOCH=${DOZEWARD_PACKAGE_EPOCH}
                 -DSUPERVISOR_MAX_BYTES=${DOZEWARD_SUPERVISOR_MAX_BYTES}
                 -DTOOL_MAX_BYTES=${DOZEWARD_TOOL_MAX_BYTES}
                 -P ${CMAKE_SOURCE_DIR}/cmake/check_package.cmake)
