@@ -47,19 +47,18 @@ LRESULT QuerySupervisorStatus(WPARAM field)
 
 namespace {
 
-std::uint32_t UtcSecondsFromSystemTime(const SYSTEMTIME& time)
+std::uint32_t Pack(const SYSTEMTIME& time)
 {
-    return UtcSecondsFromDateTime(
-        {time.wYear, time.wMonth, time.wDay, time.wHour, time.wMinute, time.wSecond});
+    return PackUtcTime(time.wYear, time.wMonth, time.wDay, time.wHour, time.wMinute, time.wSecond);
 }
 
 } // namespace
 
-std::uint32_t UtcSecondsNow()
+std::uint32_t PackedUtcNow()
 {
     SYSTEMTIME now = {};
     GetSystemTime(&now);
-    return UtcSecondsFromSystemTime(now);
+    return Pack(now);
 }
 
 void RecordCycleStarted() { Increment(STATUS_CYCLES_STARTED); }
@@ -67,7 +66,9 @@ void RecordCycleStarted() { Increment(STATUS_CYCLES_STARTED); }
 void RecordCycleStage(CycleStage stage)
 {
     if (stage == STAGE_CLOSING) {
-        Store(STATUS_WAKE_DUE_UTC, 0); // the last cycle's wake-up is no longer ahead
+        // The last cycle's wake-up is no longer ahead.
+        Store(STATUS_WAKE_ARMED_AT, 0);
+        Store(STATUS_WAKE_DELAY_SECONDS, 0);
     }
     Store(STATUS_CYCLE_STAGE, stage);
 }
@@ -75,15 +76,14 @@ void RecordCycleStage(CycleStage stage)
 void RecordWakeArmed(const SYSTEMTIME& armedAt, std::int32_t delaySeconds, bool timerSet)
 {
     const bool pending = timerSet && delaySeconds > 0;
-    Store(STATUS_WAKE_DUE_UTC,
-          pending ? UtcSecondsFromSystemTime(armedAt) + static_cast<std::uint32_t>(delaySeconds)
-                  : 0);
+    Store(STATUS_WAKE_DELAY_SECONDS, pending ? static_cast<std::uint32_t>(delaySeconds) : 0);
+    Store(STATUS_WAKE_ARMED_AT, pending ? Pack(armedAt) : 0);
     Store(STATUS_CYCLE_STAGE, STAGE_ARMED);
 }
 
-void RecordHibernation(bool accepted, std::uint32_t requestedAtUtc)
+void RecordHibernation(bool accepted, std::uint32_t requestedAt)
 {
-    Store(STATUS_HIBERNATION_AT_UTC, requestedAtUtc);
+    Store(STATUS_HIBERNATION_AT, requestedAt);
     Store(STATUS_HIBERNATION, accepted ? HIBERNATION_ACCEPTED : HIBERNATION_REFUSED);
 }
 
@@ -92,7 +92,7 @@ void RecordWatchdogArmed(bool armed) { Store(STATUS_WATCHDOG_ARMED, armed ? 1 : 
 void RecordCompanionStart(bool started)
 {
     if (started) {
-        Store(STATUS_LAST_START_AT_UTC, UtcSecondsNow());
+        Store(STATUS_LAST_START_AT, PackedUtcNow());
         Increment(STATUS_COMPANION_STARTS);
     } else {
         Increment(STATUS_COMPANION_START_FAILURES);

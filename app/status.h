@@ -25,16 +25,18 @@ constexpr UINT WM_SUPERVISOR_STATUS = WM_APP + 3;
 constexpr WPARAM STATUS_VERSION = 1;      // (major << 16) | (minor << 8) | patch
 constexpr WPARAM STATUS_CHANGE_COUNT = 2; // moves on every change to any field below
 constexpr WPARAM STATUS_CYCLE_STAGE = 3;  // a CycleStage
-constexpr WPARAM STATUS_WAKE_DUE_UTC = 4; // UTC seconds since 1970; 0: no wake-up armed
-constexpr WPARAM STATUS_HIBERNATION = 5;  // a HibernationOutcome of the last request
-constexpr WPARAM STATUS_HIBERNATION_AT_UTC = 6;
+// Times are UTC, packed as PackUtcTime (app/utc_time.h) does; 0 is none.
+constexpr WPARAM STATUS_WAKE_ARMED_AT = 4; // when a pending wake-up was armed; 0: none pending
+constexpr WPARAM STATUS_HIBERNATION = 5;   // a HibernationOutcome of the last request
+constexpr WPARAM STATUS_HIBERNATION_AT = 6;
 constexpr WPARAM STATUS_WATCHDOG_ARMED = 7; // 1 or 0
 constexpr WPARAM STATUS_COMPANION_STARTS = 8;
 constexpr WPARAM STATUS_COMPANION_START_FAILURES = 9;
-constexpr WPARAM STATUS_LAST_START_AT_UTC = 10; // 0: never started
+constexpr WPARAM STATUS_LAST_START_AT = 10; // 0: never started
 constexpr WPARAM STATUS_CYCLES_STARTED = 11;
 constexpr WPARAM STATUS_WAKE_UPS_CANCELLED = 12;
-constexpr WPARAM STATUS_FIELD_COUNT = 13; // codes are below this
+constexpr WPARAM STATUS_WAKE_DELAY_SECONDS = 13; // of the pending wake-up: due = armed at + this
+constexpr WPARAM STATUS_FIELD_COUNT = 14;        // codes are below this
 
 enum CycleStage : std::uint32_t {
     STAGE_NONE = 0,      // no cycle under way
@@ -64,12 +66,12 @@ void RecordCycleStage(CycleStage stage);
 // be set, or a delay of 0 or less made it fire at once).
 void RecordWakeArmed(const SYSTEMTIME& armedAt, std::int32_t delaySeconds, bool timerSet);
 // When the hibernation request returns, with the time it was made.
-void RecordHibernation(bool accepted, std::uint32_t requestedAtUtc);
+void RecordHibernation(bool accepted, std::uint32_t requestedAt);
 void RecordWatchdogArmed(bool armed);    // main thread
 void RecordCompanionStart(bool started); // whoever started it
 void RecordWakeCancelled();              // main thread
 
-// The UTC time now, as seconds since 1970.
-std::uint32_t UtcSecondsNow();
+// The UTC time now, packed.
+std::uint32_t PackedUtcNow();
 
 void ResetSupervisorStatus();

@@ -39,6 +39,19 @@ std::uint32_t UtcSecondsFromDateTime(const UtcDateTime& time)
            static_cast<std::uint32_t>((time.hour * 60 + time.minute) * 60 + time.second);
 }
 
+UtcDateTime UnpackUtcTime(std::uint32_t packed)
+{
+    const std::uint32_t secondOfDay = packed & 0x1FFFF;
+    UtcDateTime time = {};
+    time.year = static_cast<int>(2000 + (packed >> 26));
+    time.month = static_cast<int>(packed >> 22 & 15);
+    time.day = static_cast<int>(packed >> 17 & 31);
+    time.hour = static_cast<int>(secondOfDay / 3600);
+    time.minute = static_cast<int>(secondOfDay / 60 % 60);
+    time.second = static_cast<int>(secondOfDay % 60);
+    return time;
+}
+
 UtcDateTime UtcDateTimeFromSeconds(std::uint32_t seconds)
 {
     UtcDateTime time = {};

@@ -82,10 +82,10 @@ foreach(entry "DOZEWARD.EXE;GUI;${SUPERVISOR_MAX_BYTES};DOZEWARD companion super
             fail("${name}: no ${needed} in its resources")
         endif()
     endforeach()
-    # The manifest is embedded as written: comments would cost bytes in every copy.
-    string(FIND "${resources}" "<!--" comment_at)
-    if(NOT comment_at EQUAL -1)
-        fail("${name}: its embedded manifest carries comments")
+    # The manifest is embedded without the comments of its source.
+    string(FIND "${resources}" "<!--" at)
+    if(NOT at EQUAL -1)
+        fail("${name}: its manifest carries comments")
     endif()
 endforeach()
 

@@ -23,7 +23,8 @@ set(DOZECTL_PURE_SOURCES
     ${CMAKE_SOURCE_DIR}/tools/dozectl_check.cpp
     ${CMAKE_SOURCE_DIR}/tools/dozectl_status.cpp
     ${CMAKE_SOURCE_DIR}/tools/dozectl_task.cpp
-    ${CMAKE_SOURCE_DIR}/tools/dozectl_text.cpp)
+    ${CMAKE_SOURCE_DIR}/tools/dozectl_text.cpp
+    ${CMAKE_SOURCE_DIR}/app/utc_time.cpp)
 add_executable(unit_tests ${UNIT_TEST_SOURCES} ${DOZECTL_PURE_SOURCES})
 target_link_libraries(unit_tests PRIVATE dozeward_entry GTest::gtest_main)
 gtest_discover_tests(unit_tests TEST_PREFIX "unit." DISCOVERY_TIMEOUT 60)

@@ -67,8 +67,8 @@ DWORD WINAPI SleepCycleThread(LPVOID)
 
     // The outcome changes nothing here: a refused request still waits for the
     // timer. It is recorded for the status query alone.
-    const std::uint32_t requestedAtUtc = UtcSecondsNow();
-    RecordHibernation(RequestHibernation(), requestedAtUtc);
+    const std::uint32_t requestedAt = PackedUtcNow();
+    RecordHibernation(RequestHibernation(), requestedAt);
     RecordCycleStage(STAGE_WAITING);
 
     // Whether a cancel has already told us it is done with ownTimer.

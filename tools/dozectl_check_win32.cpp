@@ -25,6 +25,7 @@ const GUID SIGN_IN_ON_WAKE = {
     0x0e796bdb, 0x100d, 0x47d6, {0xa2, 0xd5, 0xf7, 0xd2, 0xda, 0xa5, 0x1f, 0x51}};
 
 constexpr DWORD PATH_SIZE = MAX_PATH;
+constexpr std::size_t REPORT_SIZE = 4096;
 
 // The folder of the running supervisor's executable, or else of DOZECTL's.
 void FindFolder(HWND control, char (&folder)[PATH_SIZE])
@@ -155,8 +156,9 @@ Answer ShutdownPrivilegeHeld()
     if (OpenProcessToken(GetCurrentProcess(), TOKEN_QUERY, &token) == FALSE) {
         return Answer::Unknown;
     }
-    // A token holds a few dozen privileges at most: a fixed buffer does.
-    alignas(TOKEN_PRIVILEGES) unsigned char buffer[4096];
+    // A token holds a few dozen privileges at most, 12 bytes each: a fixed
+    // buffer does, and a larger list reads as unknown.
+    alignas(TOKEN_PRIVILEGES) unsigned char buffer[1024];
     DWORD size = 0;
     Answer answer = Answer::Unknown;
     if (GetTokenInformation(token, TokenPrivileges, buffer, sizeof(buffer), &size) != FALSE) {
@@ -199,9 +201,14 @@ int RunCheck()
     readings.shutdownPrivilege = ShutdownPrivilegeHeld();
 
     const CheckReport report = DecideChecks(readings);
-    char buffer[4096];
-    TextBuffer text = MakeTextBuffer(buffer, sizeof(buffer));
+    // Too large for the stack, whose frames are kept small.
+    char* buffer = static_cast<char*>(LocalAlloc(LMEM_FIXED, REPORT_SIZE));
+    if (buffer == NULL) {
+        return Fail(EXIT_CHECK_FAILED, "no memory for the report");
+    }
+    TextBuffer text = MakeTextBuffer(buffer, REPORT_SIZE);
     FormatCheckReport(report, readings.folder, text);
     WriteOut(buffer);
+    LocalFree(buffer);
     return report.failed == 0 ? EXIT_DONE : EXIT_CHECK_FAILED;
 }

@@ -70,24 +70,26 @@ bool CurrentAccount(char* account, DWORD size)
 // narrow text taken in the ANSI code page, which the manifest makes UTF-8.
 bool WriteXmlFile(const char* path, const char* xml)
 {
-    WCHAR wide[XML_SIZE + 1];
+    WCHAR* wide = static_cast<WCHAR*>(LocalAlloc(LMEM_FIXED, (XML_SIZE + 1) * sizeof(WCHAR)));
+    if (wide == NULL) {
+        return false;
+    }
     wide[0] = 0xFEFF;
     const int count = MultiByteToWideChar(CP_ACP, MB_ERR_INVALID_CHARS, xml, -1, wide + 1,
                                           static_cast<int>(XML_SIZE));
-    if (count <= 0) {
-        return false;
+    bool written = false;
+    HANDLE file = count <= 0 ? INVALID_HANDLE_VALUE
+                             : CreateFileA(path, GENERIC_WRITE, 0, NULL, CREATE_ALWAYS,
+                                           FILE_ATTRIBUTE_NORMAL, NULL);
+    if (file != INVALID_HANDLE_VALUE) {
+        // count includes the final NUL, which takes the place of the mark in the length.
+        const DWORD bytes = static_cast<DWORD>(count) * sizeof(WCHAR);
+        DWORD done = 0;
+        written = WriteFile(file, wide, bytes, &done, NULL) != FALSE && done == bytes;
+        CloseHandle(file);
     }
-    HANDLE file =
-        CreateFileA(path, GENERIC_WRITE, 0, NULL, CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL, NULL);
-    if (file == INVALID_HANDLE_VALUE) {
-        return false;
-    }
-    // count includes the final NUL, which takes the place of the mark in the length.
-    const DWORD bytes = static_cast<DWORD>(count) * sizeof(WCHAR);
-    DWORD written = 0;
-    const BOOL ok = WriteFile(file, wide, bytes, &written, NULL);
-    CloseHandle(file);
-    return ok != FALSE && written == bytes;
+    LocalFree(wide);
+    return written;
 }
 
 // Runs "schtasks ..." from the system folder; returns its exit code, or -1
@@ -140,6 +142,9 @@ int SchtasksFailed(const char* what, int exitCode)
     return Fail(EXIT_INSTALL_FAILED, message);
 }
 
+int InstallTasks(const DozectlRequest& request, const TaskValues& values, const char* temporary,
+                 char* xml);
+
 int Install(const DozectlRequest& request, const char* folder)
 {
     char account[256];
@@ -158,14 +163,26 @@ int Install(const DozectlRequest& request, const char* folder)
     if (length == 0 || length >= PATH_SIZE) {
         return Fail(EXIT_INSTALL_FAILED, "no folder for temporary files");
     }
+    // The documents are too large for the stack, whose frames are kept small.
+    char* xml = static_cast<char*>(LocalAlloc(LMEM_FIXED, XML_SIZE));
+    if (xml == NULL) {
+        return Fail(EXIT_INSTALL_FAILED, "no memory for the task definitions");
+    }
+    const int result = InstallTasks(request, values, temporary, xml);
+    LocalFree(xml);
+    return result;
+}
+
+int InstallTasks(const DozectlRequest& request, const TaskValues& values, const char* temporary,
+                 char* xml)
+{
     const TaskKind kinds[] = {TaskKind::Supervisor, TaskKind::Nightly};
     const char* const files[] = {"DOZEWARD-task.xml", "DOZEWARD-nightly-task.xml"};
     for (int i = 0; i < 2; ++i) {
         if (kinds[i] == TaskKind::Nightly && !request.nightly) {
             break;
         }
-        char xml[XML_SIZE];
-        TextBuffer xmlText = MakeTextBuffer(xml, sizeof(xml));
+        TextBuffer xmlText = MakeTextBuffer(xml, XML_SIZE);
         char path[PATH_SIZE];
         TextBuffer pathText = MakeTextBuffer(path, sizeof(path));
         AppendText(pathText, temporary);

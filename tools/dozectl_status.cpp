@@ -8,9 +8,8 @@
 
 namespace {
 
-void AppendTime(TextBuffer& text, std::uint32_t utcSeconds, bool keyValue)
+void AppendTime(TextBuffer& text, const UtcDateTime& time, bool keyValue)
 {
-    const UtcDateTime time = UtcDateTimeFromSeconds(utcSeconds);
     if (keyValue) {
         AppendDecimal(text, time.year, 4);
         AppendText(text, "-");
@@ -69,16 +68,23 @@ void KeyNumberLine(TextBuffer& text, const char* key, std::uint32_t value)
     AppendText(text, "\n");
 }
 
-void KeyTimeLine(TextBuffer& text, const char* key, std::uint32_t utcSeconds)
+void KeyTimeLine(TextBuffer& text, const char* key, std::uint32_t packed)
 {
     AppendText(text, key);
     AppendText(text, "=");
-    if (utcSeconds == 0) {
+    if (packed == 0) {
         AppendText(text, "none");
     } else {
-        AppendTime(text, utcSeconds, true);
+        AppendTime(text, UnpackUtcTime(packed), true);
     }
     AppendText(text, "\n");
+}
+
+// The wake-up's due time: when it was armed, and the delay after that.
+UtcDateTime WakeDue(const std::uint32_t* f)
+{
+    return UtcDateTimeFromSeconds(UtcSecondsFromDateTime(UnpackUtcTime(f[STATUS_WAKE_ARMED_AT])) +
+                                  f[STATUS_WAKE_DELAY_SECONDS]);
 }
 
 void FormatKeyValue(const StatusReading& reading, TextBuffer& text)
@@ -97,25 +103,31 @@ void FormatKeyValue(const StatusReading& reading, TextBuffer& text)
     AppendVersion(text, f[STATUS_VERSION]);
     AppendText(text, "\n");
     KeyValueLine(text, "cycle", KeyOf(f[STATUS_CYCLE_STAGE], STAGE_KEYS, 5));
-    KeyTimeLine(text, "wake_due_utc", f[STATUS_WAKE_DUE_UTC]);
+    AppendText(text, "wake_due_utc=");
+    if (f[STATUS_WAKE_ARMED_AT] == 0) {
+        AppendText(text, "none");
+    } else {
+        AppendTime(text, WakeDue(f), true);
+    }
+    AppendText(text, "\n");
     KeyValueLine(text, "hibernation", KeyOf(f[STATUS_HIBERNATION], HIBERNATION_KEYS, 3));
-    KeyTimeLine(text, "hibernation_at_utc", f[STATUS_HIBERNATION_AT_UTC]);
+    KeyTimeLine(text, "hibernation_at_utc", f[STATUS_HIBERNATION_AT]);
     KeyValueLine(text, "watchdog", f[STATUS_WATCHDOG_ARMED] != 0 ? "armed" : "stopped");
     KeyNumberLine(text, "companion_starts", f[STATUS_COMPANION_STARTS]);
     KeyNumberLine(text, "companion_start_failures", f[STATUS_COMPANION_START_FAILURES]);
-    KeyTimeLine(text, "last_start_utc", f[STATUS_LAST_START_AT_UTC]);
+    KeyTimeLine(text, "last_start_utc", f[STATUS_LAST_START_AT]);
     KeyNumberLine(text, "cycles_started", f[STATUS_CYCLES_STARTED]);
     KeyNumberLine(text, "wake_ups_cancelled", f[STATUS_WAKE_UPS_CANCELLED]);
 }
 
-void AppendWakeUp(TextBuffer& text, std::uint32_t dueUtc)
+void AppendWakeUp(TextBuffer& text, const std::uint32_t* f)
 {
-    if (dueUtc == 0) {
+    if (f[STATUS_WAKE_ARMED_AT] == 0) {
         AppendText(text, "no wake-up armed (the PC wakes only by hand)");
         return;
     }
     AppendText(text, "the wake-up at ");
-    AppendTime(text, dueUtc, false);
+    AppendTime(text, WakeDue(f), false);
 }
 
 void FormatWords(const StatusReading& reading, TextBuffer& text)
@@ -148,14 +160,14 @@ void FormatWords(const StatusReading& reading, TextBuffer& text)
         break;
     case STAGE_ARMED:
         AppendText(text, "hibernating, ");
-        AppendWakeUp(text, f[STATUS_WAKE_DUE_UTC]);
+        AppendWakeUp(text, f);
         break;
     case STAGE_WAITING:
         AppendText(text, "waiting for ");
-        AppendWakeUp(text, f[STATUS_WAKE_DUE_UTC]);
+        AppendWakeUp(text, f);
         if (hibernation == HIBERNATION_REFUSED) {
             AppendText(text, "; hibernation was refused at ");
-            AppendTime(text, f[STATUS_HIBERNATION_AT_UTC], false);
+            AppendTime(text, UnpackUtcTime(f[STATUS_HIBERNATION_AT]), false);
         } else if (hibernation == HIBERNATION_ACCEPTED) {
             AppendText(text, "; the PC woke before it ('DOZECTL cancel' restarts the "
                              "companion now)");
@@ -177,15 +189,15 @@ void FormatWords(const StatusReading& reading, TextBuffer& text)
         AppendText(text, "none requested");
     } else {
         AppendText(text, hibernation == HIBERNATION_ACCEPTED ? "accepted at " : "refused at ");
-        AppendTime(text, f[STATUS_HIBERNATION_AT_UTC], false);
+        AppendTime(text, UnpackUtcTime(f[STATUS_HIBERNATION_AT]), false);
     }
     AppendText(text, "\nwatchdog: ");
     AppendText(text, f[STATUS_WATCHDOG_ARMED] != 0 ? "armed" : "stopped");
     AppendText(text, "\ncompanion starts: ");
     AppendDecimal(text, f[STATUS_COMPANION_STARTS]);
-    if (f[STATUS_LAST_START_AT_UTC] != 0) {
+    if (f[STATUS_LAST_START_AT] != 0) {
         AppendText(text, ", the last at ");
-        AppendTime(text, f[STATUS_LAST_START_AT_UTC], false);
+        AppendTime(text, UnpackUtcTime(f[STATUS_LAST_START_AT]), false);
     }
     AppendText(text, "; failed starts: ");
     AppendDecimal(text, f[STATUS_COMPANION_START_FAILURES]);

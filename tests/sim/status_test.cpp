@@ -7,10 +7,10 @@
 
 namespace {
 
-// 2026-12-11 (the simulated PC's date) at the times the cycles below reach.
-constexpr std::uint32_t AT_23_00_07 = 1797030007;
-constexpr std::uint32_t AT_00_00_07_NEXT_DAY = 1797033607;
-constexpr std::uint32_t AT_00_00_17_NEXT_DAY = 1797033617;
+// 2026-12-11 (the simulated PC's date) at the times the cycles below reach,
+// packed: (year - 2000) << 26 | month << 22 | day << 17 | second of the day.
+constexpr std::uint32_t AT_23_00_07 = 1796686711u;
+constexpr std::uint32_t AT_00_00_17_NEXT_DAY = 1796734993u;
 
 class StatusTest : public SupervisorTest {
 protected:
@@ -32,13 +32,14 @@ TEST_F(StatusTest, AtRestNothingIsUnderWayAndTheWatchdogIsArmed)
 {
     EXPECT_EQ(Status(STATUS_VERSION), 0x010000u);
     EXPECT_EQ(Status(STATUS_CYCLE_STAGE), 0u);
-    EXPECT_EQ(Status(STATUS_WAKE_DUE_UTC), 0u);
+    EXPECT_EQ(Status(STATUS_WAKE_ARMED_AT), 0u);
+    EXPECT_EQ(Status(STATUS_WAKE_DELAY_SECONDS), 0u);
     EXPECT_EQ(Status(STATUS_HIBERNATION), 0u);
     EXPECT_EQ(Status(STATUS_WATCHDOG_ARMED), 1u);
     EXPECT_EQ(Status(STATUS_COMPANION_STARTS), 0u);
     EXPECT_EQ(Status(STATUS_CYCLES_STARTED), 0u);
     // Codes outside the table answer 0, like a supervisor without the query.
-    for (WPARAM unknown : {WPARAM{0}, WPARAM{13}, WPARAM{999}, ~WPARAM{0}}) {
+    for (WPARAM unknown : {WPARAM{0}, WPARAM{14}, WPARAM{999}, ~WPARAM{0}}) {
         EXPECT_EQ(Status(unknown), 0u) << unknown;
     }
 }
@@ -71,7 +72,8 @@ TEST_F(StatusTest, EveryStageOfACycleThatHibernatesAndWakesOnTime)
     pc.PauseBefore("SetSuspendState");
     ASSERT_TRUE(pc.AdvanceUntil([&] { return pc.Paused(); }, 10 * SECOND_MS));
     EXPECT_EQ(Status(STATUS_CYCLE_STAGE), static_cast<std::uint32_t>(STAGE_ARMED));
-    EXPECT_EQ(Status(STATUS_WAKE_DUE_UTC), AT_00_00_07_NEXT_DAY);
+    EXPECT_EQ(Status(STATUS_WAKE_ARMED_AT), AT_23_00_07);
+    EXPECT_EQ(Status(STATUS_WAKE_DELAY_SECONDS), 3600u);
     EXPECT_EQ(Status(STATUS_HIBERNATION), 0u);
     pc.Resume();
     pc.RunUntilIdle();
@@ -82,14 +84,14 @@ TEST_F(StatusTest, EveryStageOfACycleThatHibernatesAndWakesOnTime)
     pc.Advance(5 * SECOND_MS);
     EXPECT_EQ(Status(STATUS_CYCLE_STAGE), static_cast<std::uint32_t>(STAGE_FINISHING));
     EXPECT_EQ(Status(STATUS_HIBERNATION), static_cast<std::uint32_t>(HIBERNATION_ACCEPTED));
-    EXPECT_EQ(Status(STATUS_HIBERNATION_AT_UTC), AT_23_00_07);
+    EXPECT_EQ(Status(STATUS_HIBERNATION_AT), AT_23_00_07);
     EXPECT_EQ(Status(STATUS_WATCHDOG_ARMED), 0u);
 
     pc.Advance(6 * SECOND_MS);
     EXPECT_EQ(Status(STATUS_CYCLE_STAGE), static_cast<std::uint32_t>(STAGE_NONE));
     EXPECT_EQ(Status(STATUS_WATCHDOG_ARMED), 1u);
     EXPECT_EQ(Status(STATUS_COMPANION_STARTS), 1u);
-    EXPECT_EQ(Status(STATUS_LAST_START_AT_UTC), AT_00_00_17_NEXT_DAY);
+    EXPECT_EQ(Status(STATUS_LAST_START_AT), AT_00_00_17_NEXT_DAY);
     EXPECT_EQ(Status(STATUS_COMPANION_START_FAILURES), 0u);
     EXPECT_EQ(Status(STATUS_WAKE_UPS_CANCELLED), 0u);
 }
@@ -102,8 +104,9 @@ TEST_F(StatusTest, RefusedHibernationIsRecordedAndTheCycleStillWaits)
     pc.Advance(8 * SECOND_MS);
     EXPECT_EQ(Status(STATUS_CYCLE_STAGE), static_cast<std::uint32_t>(STAGE_WAITING));
     EXPECT_EQ(Status(STATUS_HIBERNATION), static_cast<std::uint32_t>(HIBERNATION_REFUSED));
-    EXPECT_EQ(Status(STATUS_HIBERNATION_AT_UTC), AT_23_00_07);
-    EXPECT_EQ(Status(STATUS_WAKE_DUE_UTC), AT_00_00_07_NEXT_DAY);
+    EXPECT_EQ(Status(STATUS_HIBERNATION_AT), AT_23_00_07);
+    EXPECT_EQ(Status(STATUS_WAKE_ARMED_AT), AT_23_00_07);
+    EXPECT_EQ(Status(STATUS_WAKE_DELAY_SECONDS), 3600u);
     EXPECT_FALSE(pc.CompanionWindowPresent());
     EXPECT_EQ(CountCalls("mouse_event"), 0);
 }
@@ -118,7 +121,8 @@ TEST_F(StatusTest, EarlyWakeUpShowsAnAcceptedHibernationStillWaiting)
     pc.RunUntilIdle();
     EXPECT_EQ(Status(STATUS_CYCLE_STAGE), static_cast<std::uint32_t>(STAGE_WAITING));
     EXPECT_EQ(Status(STATUS_HIBERNATION), static_cast<std::uint32_t>(HIBERNATION_ACCEPTED));
-    EXPECT_EQ(Status(STATUS_WAKE_DUE_UTC), AT_00_00_07_NEXT_DAY);
+    EXPECT_EQ(Status(STATUS_WAKE_ARMED_AT), AT_23_00_07);
+    EXPECT_EQ(Status(STATUS_WAKE_DELAY_SECONDS), 3600u);
 }
 
 TEST_F(StatusTest, CancelEndsTheCycleAndIsCounted)
@@ -138,7 +142,8 @@ TEST_F(StatusTest, CancelEndsTheCycleAndIsCounted)
     // A second sleep while none runs starts a second cycle: counted.
     Command(CMD_SLEEP_AND_WAKE, 3600);
     EXPECT_EQ(Status(STATUS_CYCLES_STARTED), 2u);
-    EXPECT_EQ(Status(STATUS_WAKE_DUE_UTC), 0u); // not armed yet
+    EXPECT_EQ(Status(STATUS_WAKE_ARMED_AT), 0u);
+    EXPECT_EQ(Status(STATUS_WAKE_DELAY_SECONDS), 0u); // not armed yet
     // A sleep during it is ignored: not counted.
     Command(CMD_SLEEP_AND_WAKE, 60);
     EXPECT_EQ(Status(STATUS_CYCLES_STARTED), 2u);
@@ -152,7 +157,8 @@ TEST_F(StatusTest, NoDueTimeWithoutAPendingWakeUp)
     pc.PauseBefore("SetSuspendState");
     ASSERT_TRUE(pc.AdvanceUntil([&] { return pc.Paused(); }, 10 * SECOND_MS));
     EXPECT_EQ(Status(STATUS_CYCLE_STAGE), static_cast<std::uint32_t>(STAGE_ARMED));
-    EXPECT_EQ(Status(STATUS_WAKE_DUE_UTC), 0u);
+    EXPECT_EQ(Status(STATUS_WAKE_ARMED_AT), 0u);
+    EXPECT_EQ(Status(STATUS_WAKE_DELAY_SECONDS), 0u);
     pc.Resume();
 }
 
@@ -168,7 +174,7 @@ TEST_F(SupervisorTest, FailedStartsOfTheCompanionAreCountedApart)
     EXPECT_EQ(CountCalls("WinExec"), 3);
     EXPECT_EQ(status(STATUS_COMPANION_START_FAILURES), 3u);
     EXPECT_EQ(status(STATUS_COMPANION_STARTS), 0u);
-    EXPECT_EQ(status(STATUS_LAST_START_AT_UTC), 0u);
+    EXPECT_EQ(status(STATUS_LAST_START_AT), 0u);
 }
 
 } // namespace

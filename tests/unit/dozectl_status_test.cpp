@@ -8,9 +8,10 @@
 
 namespace {
 
-constexpr std::uint32_t AT_2026_12_11_23_00_07 = 1797030007;
-constexpr std::uint32_t AT_2026_12_12_05_00_00 = 1797051600;
-constexpr std::uint32_t AT_2026_12_12_05_00_17 = 1797051617;
+// Packed times: (year - 2000) << 26 | month << 22 | day << 17 | second of the day.
+constexpr std::uint32_t AT_2026_12_11_23_00_00 = 1796686704u;
+constexpr std::uint32_t AT_2026_12_11_23_00_07 = 1796686711u;
+constexpr std::uint32_t AT_2026_12_12_05_00_17 = 1796752993u;
 
 StatusReading Running(std::uint32_t stage)
 {
@@ -42,9 +43,11 @@ std::string Line(const std::string& text, const std::string& prefix)
 TEST(FormatStatus, CycleLineInEachStage)
 {
     StatusReading refused = Running(3);
-    refused.fields[STATUS_WAKE_DUE_UTC] = AT_2026_12_12_05_00_00;
+    // Armed at 23:00:00 for six hours and a day: due the day after.
+    refused.fields[STATUS_WAKE_ARMED_AT] = AT_2026_12_11_23_00_00;
+    refused.fields[STATUS_WAKE_DELAY_SECONDS] = 6 * 3600;
     refused.fields[STATUS_HIBERNATION] = 2;
-    refused.fields[STATUS_HIBERNATION_AT_UTC] = AT_2026_12_11_23_00_07;
+    refused.fields[STATUS_HIBERNATION_AT] = AT_2026_12_11_23_00_07;
     StatusReading earlyWake = refused;
     earlyWake.fields[STATUS_HIBERNATION] = 1;
     StatusReading armed = refused;
@@ -84,11 +87,11 @@ TEST(FormatStatus, WholeReportInBothForms)
     StatusReading reading = Running(0);
     reading.companionWindow = true;
     reading.fields[STATUS_HIBERNATION] = 1;
-    reading.fields[STATUS_HIBERNATION_AT_UTC] = AT_2026_12_11_23_00_07;
+    reading.fields[STATUS_HIBERNATION_AT] = AT_2026_12_11_23_00_07;
     reading.fields[STATUS_WATCHDOG_ARMED] = 1;
     reading.fields[STATUS_COMPANION_STARTS] = 3;
     reading.fields[STATUS_COMPANION_START_FAILURES] = 2;
-    reading.fields[STATUS_LAST_START_AT_UTC] = AT_2026_12_12_05_00_17;
+    reading.fields[STATUS_LAST_START_AT] = AT_2026_12_12_05_00_17;
     reading.fields[STATUS_CYCLES_STARTED] = 4;
     reading.fields[STATUS_WAKE_UPS_CANCELLED] = 1;
     EXPECT_EQ(Format(reading, false),

@@ -42,4 +42,27 @@ TEST(UtcTime, Table)
     EXPECT_EQ(UtcSecondsFromDateTime({1969, 12, 31, 23, 59, 59}), 0u);
 }
 
+// The packed form: shifts only, and back.
+TEST(UtcTime, PackedTable)
+{
+    const Case cases[] = {
+        {{2026, 12, 11, 23, 0, 7}, 1796686711u},
+        {{2000, 1, 1, 0, 0, 0}, 4194304u + 131072u},
+        {{2063, 12, 31, 23, 59, 59}, 4282339711u},
+        {{2024, 2, 29, 12, 30, 1}, 1622847433u},
+    };
+    for (const Case& c : cases) {
+        const UtcDateTime& t = c.time;
+        SCOPED_TRACE(c.seconds);
+        EXPECT_EQ(PackUtcTime(t.year, t.month, t.day, t.hour, t.minute, t.second), c.seconds);
+        const UtcDateTime back = UnpackUtcTime(c.seconds);
+        EXPECT_EQ(back.year, t.year);
+        EXPECT_EQ(back.month, t.month);
+        EXPECT_EQ(back.day, t.day);
+        EXPECT_EQ(back.hour, t.hour);
+        EXPECT_EQ(back.minute, t.minute);
+        EXPECT_EQ(back.second, t.second);
+    }
+}
+
 } // namespace
