@@ -230,7 +230,7 @@ if(TARGET dozectl)
     add_executable(dozectl_e2e tests/e2e/dozectl_e2e_win32.cpp)
     target_link_libraries(dozectl_e2e PRIVATE user32 kernel32)
     target_link_options(dozectl_e2e PRIVATE ${DOZEWARD_STATIC_LINK})
-    add_dependencies(dozectl_e2e dozeward orb_demo dozectl)
+    add_dependencies(dozectl_e2e dozeward orb_demo dozectl dozectlw)
     set(DOZEWARD_DOZECTL_E2E_WORK ${CMAKE_BINARY_DIR}/e2e-dozectl-work)
     file(MAKE_DIRECTORY ${DOZEWARD_DOZECTL_E2E_WORK})
     dozeward_wine_test(e2e.dozectl COMMAND dozectl_e2e
