@@ -805,6 +805,70 @@ void StopEndsSupervisorWithZero(Context& context)
     }
 }
 
+// A folder whose name lies outside the ANSI code page (Greek capital omega
+// is not in code page 1252). The manifest's UTF-8 code page lets the
+// supervisor's narrow calls carry it whole; without it the command line
+// would hold "?" and the companion beside it would never start.
+const wchar_t WIDE_STAGE_FOLDER[] = L"Kiosk \u03a9mega";
+
+std::wstring Widen(const std::string& text)
+{
+    std::wstring wide(text.size() + 1, L'\0');
+    const int count =
+        MultiByteToWideChar(CP_ACP, 0, text.c_str(), -1, &wide[0], static_cast<int>(wide.size()));
+    wide.resize(count > 0 ? count - 1 : 0);
+    return wide;
+}
+
+void NonAsciiFolderStartsTheCompanion(Context& context)
+{
+    if (FindWindowA(SUPERVISOR_CLASS, NULL) != NULL || FindWindowA(COMPANION_CLASS, NULL) != NULL) {
+        CloseAllWindowsOf(COMPANION_CLASS);
+        if (!WaitForNoWindow(COMPANION_CLASS, EXIT_TIMEOUT_MS) ||
+            FindWindowA(SUPERVISOR_CLASS, NULL) != NULL) {
+            Fail("a supervisor or companion from the earlier checks is still there");
+            return;
+        }
+    }
+    const std::wstring folder = Widen(context.workDir) + L"\\" + WIDE_STAGE_FOLDER;
+    CreateDirectoryW(folder.c_str(), NULL);
+    const std::wstring from = Widen(context.stageDir) + L"\\";
+    for (const wchar_t* file : {L"DOZEWARD.EXE", L"ORB.EXE"}) {
+        if (!CopyFileW((from + file).c_str(), (folder + L"\\" + file).c_str(), FALSE)) {
+            Fail("cannot copy a program into the non-ASCII folder (error %lu)", GetLastError());
+            return;
+        }
+    }
+    std::wstring commandLine = L"\"" + folder + L"\\DOZEWARD.EXE\"";
+    STARTUPINFOW startup = {};
+    startup.cb = sizeof startup;
+    PROCESS_INFORMATION info = {};
+    if (!CreateProcessW(NULL, &commandLine[0], NULL, NULL, FALSE, 0, NULL, folder.c_str(), &startup,
+                        &info)) {
+        Fail("cannot start the supervisor in the non-ASCII folder (error %lu)", GetLastError());
+        return;
+    }
+    CloseHandle(info.hThread);
+    context.started.push_back({info.hProcess, info.dwProcessId});
+    HWND control = WaitForWindow(SUPERVISOR_CLASS, START_TIMEOUT_MS);
+    if (control == NULL) {
+        Fail("the supervisor in the non-ASCII folder shows no control window");
+        return;
+    }
+    const DWORD startTick = GetTickCount();
+    HWND companion = WaitForWindow(COMPANION_CLASS, COMPANION_TIMEOUT_MS);
+    if (companion == NULL) {
+        Fail("no companion within %lu ms: the folder's name did not reach the supervisor whole",
+             COMPANION_TIMEOUT_MS);
+    } else {
+        printf("      companion started from the non-ASCII folder %lu ms after the supervisor\n",
+               GetTickCount() - startTick);
+    }
+    SendClose(control);
+    WaitForSingleObject(info.hProcess, EXIT_TIMEOUT_MS);
+    CloseAllWindowsOf(COMPANION_CLASS);
+}
+
 const Check<Context> CHECKS[] = {
     {"no supervisor: sleep, cancel, stop, status give exit code 1 and one error line",
      NoSupervisorGivesExitCodeOne},
@@ -819,6 +883,8 @@ const Check<Context> CHECKS[] = {
     {"cancel with nothing armed: 5; cancel during sleep 60: watchdog restarts the companion",
      CancelDuringCycleHandsBackToWatchdog},
     {"stop: supervisor ends with exit code 0, companion keeps running", StopEndsSupervisorWithZero},
+    {"a folder named outside the ANSI code page: the companion starts",
+     NonAsciiFolderStartsTheCompanion},
 };
 
 bool Stage(Context& context)
