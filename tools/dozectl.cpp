@@ -100,9 +100,13 @@ int ReadStatus(HWND control, StatusReading& reading)
     for (int attempt = 0; attempt < STATUS_READ_ATTEMPTS; ++attempt) {
         std::uint32_t before = 0;
         code = AskStatus(control, STATUS_CHANGE_COUNT, before);
-        for (WPARAM field = STATUS_CHANGE_COUNT; field < STATUS_FIELD_COUNT && code == EXIT_DONE;
-             ++field) {
+        for (WPARAM field = STATUS_CHANGE_COUNT + 1;
+             field < STATUS_FIELD_COUNT && code == EXIT_DONE; ++field) {
             code = AskStatus(control, field, reading.fields[field]);
+        }
+        // Read last: unchanged, no field moved while the others were read.
+        if (code == EXIT_DONE) {
+            code = AskStatus(control, STATUS_CHANGE_COUNT, reading.fields[STATUS_CHANGE_COUNT]);
         }
         if (code != EXIT_DONE || reading.fields[STATUS_CHANGE_COUNT] == before) {
             return code;
