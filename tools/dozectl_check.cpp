@@ -151,14 +151,13 @@ void FormatCheckReport(const CheckReport& report, const char* folder, TextBuffer
         while (*fix != '\0') {
             AppendText(text, lead);
             lead = "              ";
-            while (*fix != '\0' && *fix != '\n') {
-                const char one[2] = {*fix++, '\0'};
-                AppendText(text, one);
+            std::size_t length = 0;
+            while (fix[length] != '\0' && fix[length] != '\n') {
+                ++length;
             }
-            if (*fix == '\n') {
-                ++fix;
-            }
+            AppendTextCut(text, fix, length);
             AppendText(text, "\n");
+            fix += fix[length] == '\n' ? length + 1 : length;
         }
     }
     AppendText(text, "(powercfg needs a command prompt run as administrator)\n");

@@ -180,6 +180,11 @@ Answer ShutdownPrivilegeHeld()
 
 } // namespace
 
+bool ProgramBeside(const char* folder, const char* name)
+{
+    return FileThere(folder, name) == Answer::Yes;
+}
+
 int RunCheck()
 {
     CheckReadings readings;

@@ -147,6 +147,14 @@ int InstallTasks(const DozectlRequest& request, const TaskValues& values, const 
 
 int Install(const DozectlRequest& request, const char* folder)
 {
+    // A task that starts a program that is not there would fail every night
+    // without a word; better to refuse now.
+    if (!ProgramBeside(folder, "DOZEWARD.EXE")) {
+        return Fail(EXIT_INSTALL_FAILED, "DOZEWARD.EXE does not lie beside DOZECTL.EXE");
+    }
+    if (request.nightly && !ProgramBeside(folder, "DOZECTLW.EXE")) {
+        return Fail(EXIT_INSTALL_FAILED, "DOZECTLW.EXE does not lie beside DOZECTL.EXE");
+    }
     char account[256];
     if (request.account != nullptr) {
         TextBuffer text = MakeTextBuffer(account, sizeof(account));

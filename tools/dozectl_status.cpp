@@ -8,31 +8,31 @@
 
 namespace {
 
+// Three numbers with a separator between them: a date or a time of day.
+void AppendTriple(TextBuffer& text, const int (&parts)[3], const char* separator, int firstDigits)
+{
+    AppendDecimal(text, parts[0], firstDigits);
+    AppendText(text, separator);
+    AppendDecimal(text, parts[1], 2);
+    AppendText(text, separator);
+    AppendDecimal(text, parts[2], 2);
+}
+
+// 2026-12-12T05:00:00Z for a script, 05:00:00 UTC on 2026-12-12 for a person.
 void AppendTime(TextBuffer& text, const UtcDateTime& time, bool keyValue)
 {
+    const int date[3] = {time.year, time.month, time.day};
+    const int clock[3] = {time.hour, time.minute, time.second};
     if (keyValue) {
-        AppendDecimal(text, time.year, 4);
-        AppendText(text, "-");
-        AppendDecimal(text, time.month, 2);
-        AppendText(text, "-");
-        AppendDecimal(text, time.day, 2);
+        AppendTriple(text, date, "-", 4);
         AppendText(text, "T");
-    }
-    AppendDecimal(text, time.hour, 2);
-    AppendText(text, ":");
-    AppendDecimal(text, time.minute, 2);
-    AppendText(text, ":");
-    AppendDecimal(text, time.second, 2);
-    if (keyValue) {
+        AppendTriple(text, clock, ":", 2);
         AppendText(text, "Z");
-        return;
+    } else {
+        AppendTriple(text, clock, ":", 2);
+        AppendText(text, " UTC on ");
+        AppendTriple(text, date, "-", 4);
     }
-    AppendText(text, " UTC on ");
-    AppendDecimal(text, time.year, 4);
-    AppendText(text, "-");
-    AppendDecimal(text, time.month, 2);
-    AppendText(text, "-");
-    AppendDecimal(text, time.day, 2);
 }
 
 void AppendVersion(TextBuffer& text, std::uint32_t packed)

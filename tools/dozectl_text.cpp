@@ -19,22 +19,17 @@ void AppendText(TextBuffer& text, const char* part) { AppendTextCut(text, part, 
 
 void AppendDecimal(TextBuffer& text, std::uint32_t value, int minDigits)
 {
-    char digits[16]; // ten digits hold any 32-bit value
+    // Written backwards from the end: ten digits hold any 32-bit value.
+    char digits[11];
+    char* first = digits + sizeof(digits) - 1;
+    *first = '\0';
     int count = 0;
     do {
-        digits[count++] = static_cast<char>('0' + value % 10);
+        *--first = static_cast<char>('0' + value % 10);
         value /= 10;
-    } while (value != 0);
-    while (count < minDigits && count < 10) {
-        digits[count++] = '0';
-    }
-    char ordered[16];
-    int length = 0;
-    while (count > 0) {
-        ordered[length++] = digits[--count];
-    }
-    ordered[length] = '\0';
-    AppendText(text, ordered);
+        ++count;
+    } while (value != 0 || (count < minDigits && count < 10));
+    AppendText(text, first);
 }
 
 bool EqualsIgnoringCase(const char* text, const char* expected)

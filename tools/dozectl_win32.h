@@ -11,5 +11,8 @@ void WriteErr(const char* text);
 // "DOZECTL: message" on standard error; returns code.
 int Fail(int code, const char* message);
 
+// Whether folder\name is there and is a file.
+bool ProgramBeside(const char* folder, const char* name);
+
 int RunCheck();
 int RunInstall(const DozectlRequest& request);
