@@ -11,6 +11,8 @@
 // that the core reads as what it does.
 #pragma once
 
+#include <cstddef>
+
 #include "os_api.h"
 
 // The companion application, recognised by its main window's class.
@@ -24,7 +26,12 @@ constexpr UINT COMPANION_CLOSE_TIMEOUT_MS = 5000;
 // The companion's main window, or none when it is not running.
 HWND FindCompanionWindow();
 
-// Starts the companion from its command line, shown normally; does not wait.
+// The longest companion command StartCompanion passes on whole; the
+// supervisor's own buffer for it holds 259 characters and a NUL.
+constexpr std::size_t MAX_COMPANION_COMMAND_LENGTH = 259;
+
+// Starts the companion from its command line, shown normally, in the
+// supervisor's own current directory; does not wait for it in any way.
 void StartCompanion(const char* companionCommand);
 
 // Sends the close message to the companion's main window (none: nothing

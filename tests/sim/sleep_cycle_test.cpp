@@ -19,7 +19,9 @@ const std::vector<std::string> CYCLE_CALLS = {
     "SetSuspendState",
     "WaitFor",
     "mouse_event",
-    "WinExec",
+    "CreateProcessA",
+    "CloseHandle(process",
+    "CloseHandle(thread",
     "CloseHandle(timer",
     "PostMessageA",
 };
@@ -60,6 +62,7 @@ TEST_F(CycleTest, WholeCycleRunsItsStepsInOrderAtTheirTimes)
     const std::vector<TimedCall> expected = {
         {0, "KillTimer(DOZEWARD,10000)"},
         {0, "CreateThread"},
+        {0, "CloseHandle(thread#)"},
         {0, "Sleep(1000)"},
         {1000, "FindWindowA(ORIELDESK)"},
         {1000, "SendMessageTimeoutA(ORIELDESK,0x0002,5000)"},
@@ -74,7 +77,11 @@ TEST_F(CycleTest, WholeCycleRunsItsStepsInOrderAtTheirTimes)
         {woke + 40, "mouse_event(1,0,-1)"},
         {woke + 40, "Sleep(10000)"},
         {restart, "FindWindowA(ORIELDESK)"},
-        {restart, "WinExec(\"C:\\PC\\ORB.EXE\",1)"},
+        // Shown normally, in the supervisor's own current directory; both
+        // handles closed at once.
+        {restart, "CreateProcessA(none,\"C:\\PC\\ORB.EXE\",1,none)"},
+        {restart, "CloseHandle(thread#)"},
+        {restart, "CloseHandle(process#)"},
         {restart, "CloseHandle(timer#)"},
         {restart, "PostMessageA(DOZEWARD,0x8002)"},
         {restart, "KillTimer(DOZEWARD,10000)"},
