@@ -26,7 +26,13 @@ void StartSleepCycle(std::int32_t delaySeconds)
     if (cancelled == NULL) {
         return;
     }
+    HANDLE guard = CreateMutexA(NULL, FALSE, NULL);
+    if (guard == NULL) {
+        CloseHandle(cancelled);
+        return;
+    }
     supervisor.cycleCancelled = cancelled;
+    supervisor.cycleGuard = guard;
     supervisor.cycleUnderWay = true;
     StopWatchdog();
 
@@ -35,6 +41,8 @@ void StartSleepCycle(std::int32_t delaySeconds)
         // No cycle after all: the companion stays supervised.
         supervisor.cycleUnderWay = false;
         supervisor.cycleCancelled = NULL;
+        supervisor.cycleGuard = NULL;
+        CloseHandle(guard);
         CloseHandle(cancelled);
         ArmWatchdog();
         return;
@@ -44,14 +52,24 @@ void StartSleepCycle(std::int32_t delaySeconds)
 
 void CancelWake()
 {
-    // Taking the timer out of the slot in one step makes it this thread's
-    // alone: the worker then finds the slot empty and leaves the handle be
-    // until the cancelled event below tells it this thread is done with it.
+    if (!supervisor.cycleUnderWay) {
+        return; // no cycle, so no timer
+    }
+    // Between the store of its timer and the return of its hibernation
+    // request the worker holds the guard, and this waits for it: the cancel
+    // then finds the timer armed and the PC awake again. Taking the timer out
+    // of the slot in one step makes it this thread's alone: the worker then
+    // finds the slot empty and leaves the handle be until the cancelled event
+    // below tells it this thread is done with it.
+    WaitForSingleObject(supervisor.cycleGuard, INFINITE);
     HANDLE timer = supervisor.wakeTimer.exchange(NULL);
+    if (timer != NULL) {
+        CancelWaitableTimer(timer);
+    }
+    ReleaseMutex(supervisor.cycleGuard);
     if (timer == NULL) {
         return;
     }
-    CancelWaitableTimer(timer);
     RearmWatchdog();
     SetEvent(supervisor.cycleCancelled);
 }
@@ -77,6 +95,8 @@ void HandleCycleEnded()
     supervisor.cycleUnderWay = false;
     CloseHandle(supervisor.cycleCancelled);
     supervisor.cycleCancelled = NULL;
+    CloseHandle(supervisor.cycleGuard);
+    supervisor.cycleGuard = NULL;
     if (request == CYCLE_END_REARM_WATCHDOG) {
         RearmWatchdog();
     }
