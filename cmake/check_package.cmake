@@ -78,6 +78,11 @@ foreach(entry "DOZEWARD.EXE;GUI;${SUPERVISOR_MAX_BYTES};DOZEWARD companion super
             fail("${name}: no ${needed} in its resources")
         endif()
     endforeach()
+    # The manifest is embedded without the comments of its source.
+    string(FIND "${resources}" "<!--" at)
+    if(NOT at EQUAL -1)
+        fail("${name}: its manifest carries comments")
+    endif()
 endforeach()
 
 # The notes: the source's text with CR LF line endings. Compared as bytes,

@@ -7,31 +7,52 @@
 # at once, wake timer, companion restarted), the event log, and the close with
 # WM_CLOSE and exit code 0.
 #
+# It runs the product, the PE32 build, under 32-bit Wine where the kernel
+# runs 32-bit code (scripts/probe-i386.sh), and otherwise the x64 test twin
+# of the same sources under 64-bit Wine; its first lines say which and why.
+# DOZEWARD_WINE32=0 chooses the twin on any machine.
+#
 # It drives the supervisor only from outside, with DOZECTL.EXE and
 # tools/send_command.exe, the way any other program on the PC would.
 set -euo pipefail
 
 ROOT=$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)
-BUILD="$ROOT/build/windows"
+if probe=$("$ROOT/scripts/probe-i386.sh"); then
+    PRESET=windows
+    export WINEARCH=win32
+    WINE_LOADER=/usr/lib/wine/wine
+    TRIPLE=i686-w64-mingw32
+    WHY="the kernel runs 32-bit code, so the product itself runs"
+else
+    PRESET=windows-x64
+    export WINEARCH=win64
+    WINE_LOADER=/usr/lib/wine/wine64
+    TRIPLE=x86_64-w64-mingw32
+    WHY="32-bit Wine cannot run here (${probe#no: }), so the x64 twin of the same sources runs"
+fi
+BUILD="$ROOT/build/$PRESET"
 DEMO="$ROOT/build/demo"
 mkdir -p "$DEMO"
 STATION="$DEMO/Station A"
-export WINEPREFIX="$DEMO/wineprefix"
-export WINEARCH=win32 WINEDEBUG=-all WINEDLLOVERRIDES="mscoree,mshtml=;winemenubuilder.exe=d"
+export WINEPREFIX="$DEMO/wineprefix-$WINEARCH"
+export WINEDEBUG=-all WINEDLLOVERRIDES="mscoree,mshtml=;winemenubuilder.exe=d"
 
 say() { printf '\n== %s\n' "$*"; }
 
 if [[ "${1:-}" != "--on-display" ]]; then
+    echo "demo: runs $BUILD/DOZEWARD.EXE (preset $PRESET) under $WINEARCH Wine:"
+    echo "demo: $WHY"
     "$ROOT/scripts/setup.sh"
-    say "Building the Windows programs (preset windows)"
+    say "Building the Windows programs (preset $PRESET)"
     cd "$ROOT"
-    if ! { cmake --preset windows && cmake --build --preset windows; } >"$DEMO/build.log" 2>&1; then
+    if ! { cmake --preset $PRESET && cmake --build --preset $PRESET; } >"$DEMO/build.log" 2>&1; then
         tail -n 40 "$DEMO/build.log"
         echo "demo: build failed (full log: $DEMO/build.log)" >&2
         exit 1
     fi
-    imports=$(i686-w64-mingw32-objdump -p "$BUILD/DOZEWARD.EXE" | sed -n 's/.*DLL Name: //p' | tr '\n' ' ')
-    echo "DOZEWARD.EXE: $(stat -c %s "$BUILD/DOZEWARD.EXE") bytes, imports: $imports"
+    imports=$($TRIPLE-objdump -p "$BUILD/DOZEWARD.EXE" | sed -n 's/.*DLL Name: //p' | tr '\n' ' ')
+    format=$($TRIPLE-objdump -f "$BUILD/DOZEWARD.EXE" | sed -n 's/.*file format //p')
+    echo "DOZEWARD.EXE: $format, $(stat -c %s "$BUILD/DOZEWARD.EXE") bytes, imports: $imports"
     mkdir -p "$STATION"
     cp "$BUILD/DOZEWARD.EXE" "$BUILD/DOZECTL.EXE" "$BUILD/ORB.EXE" "$STATION/"
     rm -f "$STATION/DOZEWARD.LOG"
@@ -54,7 +75,7 @@ cd "$STATION"
 
 step() {
     local rc=0
-    wine "$SEND" "$@" >"$LOG" 2>&1 </dev/null || rc=$?
+    "$WINE_LOADER" "$SEND" "$@" >"$LOG" 2>&1 </dev/null || rc=$?
     tr -d '\r' <"$LOG" | sed 's/^/   /'
     return $rc
 }
@@ -62,7 +83,7 @@ step() {
 dozectl() {
     local rc=0
     echo "   > DOZECTL $*"
-    wine "$STATION/DOZECTL.EXE" "$@" >"$LOG" 2>&1 </dev/null || rc=$?
+    "$WINE_LOADER" "$STATION/DOZECTL.EXE" "$@" >"$LOG" 2>&1 </dev/null || rc=$?
     tr -d '\r' <"$LOG" | sed 's/^/   /'
     return $rc
 }

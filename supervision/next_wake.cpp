@@ -1,7 +1,15 @@
 // Computation of the next wake-up's text and due time.
 #include "supervision/next_wake.h"
 
-#include <cstdio>
+#include <cstring>
+
+#include "eventlog/decimal_field.h"
+
+namespace {
+
+constexpr char NEXT_WAKE_PREFIX[] = "NEXT WAKEUP ";
+
+} // namespace
 
 void FormatNextWake(int hour, int minute, int second, std::int32_t delaySeconds,
                     std::array<char, NEXT_WAKE_TEXT_SIZE>& text)
@@ -17,9 +25,15 @@ void FormatNextWake(int hour, int minute, int second, std::int32_t delaySeconds,
     }
     const std::int32_t hours = total / 3600;
     const std::int32_t minutes = (total - hours * 3600) / 60;
-    // At most 23 characters: the buffer always holds the whole text.
-    (void)std::snprintf(text.data(), text.size(), "NEXT WAKEUP %02d:%02d", static_cast<int>(hours),
-                        static_cast<int>(minutes));
+    // At most 23 characters and the NUL: the buffer always holds the whole
+    // text, and the bounded appends could only drop a field, never overrun.
+    const std::size_t capacity = text.size() - 1;
+    std::size_t used = sizeof(NEXT_WAKE_PREFIX) - 1;
+    std::memcpy(text.data(), NEXT_WAKE_PREFIX, used);
+    used = AppendDecimalField(text.data(), capacity, used, hours);
+    text[used++] = ':';
+    used = AppendDecimalField(text.data(), capacity, used, minutes);
+    text[used] = '\0';
 }
 
 std::int64_t WakeDueTime(std::int32_t delaySeconds)
