@@ -61,15 +61,15 @@ void CancelWake()
     // of the slot in one step makes it this thread's alone: the worker then
     // finds the slot empty and leaves the handle be until the cancelled event
     // below tells it this thread is done with it.
+    // Once the timer is out of the slot the worker no longer arms it, so it
+    // is cancelled after the guard is given back.
     WaitForSingleObject(supervisor.cycleGuard, INFINITE);
     HANDLE timer = supervisor.wakeTimer.exchange(NULL);
-    if (timer != NULL) {
-        CancelWaitableTimer(timer);
-    }
     ReleaseMutex(supervisor.cycleGuard);
     if (timer == NULL) {
         return;
     }
+    CancelWaitableTimer(timer);
     RearmWatchdog();
     SetEvent(supervisor.cycleCancelled);
 }

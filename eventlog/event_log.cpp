@@ -42,14 +42,13 @@ constexpr DWORD KEPT_ATTRIBUTES =
 DWORD AttributesForNewFile()
 {
     const DWORD attributes = GetFileAttributesA(LOG_FILE_NAME);
-    if (attributes == INVALID_FILE_ATTRIBUTES || (attributes & KEPT_ATTRIBUTES) == 0) {
-        return FILE_ATTRIBUTE_NORMAL;
+    if (attributes == INVALID_FILE_ATTRIBUTES) {
+        return 0; // none: a normal file
     }
     return attributes & KEPT_ATTRIBUTES;
 }
 
-// Writes the block to a new file beside the log and flushes it; false, with
-// no new file left, if any step fails.
+// Writes the block to a new file beside the log and flushes it.
 bool WriteNewFile(const char* block, DWORD size, DWORD attributes)
 {
     // A file of that name can only be one that a process ended half-way left.
@@ -63,9 +62,6 @@ bool WriteNewFile(const char* block, DWORD size, DWORD attributes)
     const bool whole = WriteFile(file, block, size, &written, NULL) != FALSE && written == size &&
                        FlushFileBuffers(file) != FALSE;
     CloseHandle(file);
-    if (!whole) {
-        DeleteFileA(NEW_LOG_FILE_NAME);
-    }
     return whole;
 }
 
@@ -76,27 +72,23 @@ bool PrepareNewLog(HANDLE log, const char* line, DWORD lineLength)
 {
     DWORD sizeHigh = 0;
     const DWORD oldSize = GetFileSize(log, &sizeHigh);
+    char* block = NULL;
     // A low part of INVALID_FILE_SIZE is a failure or a size too large anyway.
-    if (oldSize == INVALID_FILE_SIZE || sizeHigh != 0 ||
-        oldSize > MAX_BLOCK_SIZE - 1 - lineLength) {
-        CloseHandle(log);
-        return false;
+    if (oldSize != INVALID_FILE_SIZE && sizeHigh == 0 &&
+        oldSize <= MAX_BLOCK_SIZE - 1 - lineLength) {
+        block = static_cast<char*>(GlobalAlloc(GMEM_FIXED, lineLength + oldSize + 1));
     }
-    char* block = static_cast<char*>(GlobalAlloc(GMEM_FIXED, lineLength + oldSize + 1));
-    if (block == NULL) {
-        CloseHandle(log);
-        return false;
-    }
-    std::memcpy(block, line, lineLength + 1);
-    DWORD bytesRead = 0;
-    bool ready = ReadFile(log, block + lineLength, oldSize, &bytesRead, NULL) != FALSE &&
-                 bytesRead == oldSize;
-    if (ready) {
-        ready = WriteNewFile(block, lineLength + oldSize, AttributesForNewFile());
+    bool ready = false;
+    if (block != NULL) {
+        std::memcpy(block, line, lineLength);
+        DWORD bytesRead = 0;
+        ready = ReadFile(log, block + lineLength, oldSize, &bytesRead, NULL) != FALSE &&
+                bytesRead == oldSize &&
+                WriteNewFile(block, lineLength + oldSize, AttributesForNewFile());
+        GlobalFree(block);
     }
     // The rename cannot replace a file that is still open.
     CloseHandle(log);
-    GlobalFree(block);
     return ready;
 }
 
@@ -104,9 +96,9 @@ bool PrepareNewLog(HANDLE log, const char* line, DWORD lineLength)
 
 void WriteLogEntry(const char* message)
 {
-    SYSTEMTIME now = {};
+    SYSTEMTIME now;
     GetSystemTime(&now);
-    std::array<char, LOG_LINE_SIZE> line{};
+    std::array<char, LOG_LINE_SIZE> line;
     const std::size_t lineLength =
         FormatLogLine(now.wHour, now.wMinute, now.wSecond, message, line);
 
@@ -115,10 +107,9 @@ void WriteLogEntry(const char* message)
     if (log == INVALID_HANDLE_VALUE) {
         return;
     }
-    if (!PrepareNewLog(log, line.data(), static_cast<DWORD>(lineLength))) {
-        return;
-    }
-    if (MoveFileExA(NEW_LOG_FILE_NAME, LOG_FILE_NAME,
+    // Whatever failed, the new file goes; the log is as it was.
+    if (!PrepareNewLog(log, line.data(), static_cast<DWORD>(lineLength)) ||
+        MoveFileExA(NEW_LOG_FILE_NAME, LOG_FILE_NAME,
                     MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH) == FALSE) {
         DeleteFileA(NEW_LOG_FILE_NAME);
     }

@@ -2,31 +2,24 @@
 // written once over the seam and shared by both builds.
 #include "platform/platform.h"
 
-#include <cstddef>
-
 HWND FindCompanionWindow() { return FindWindowA(COMPANION_CLASS_NAME, NULL); }
 
-void StartCompanion(const char* companionCommand)
+void StartCompanion(char* companionCommand)
 {
     // Not WinExec: it returns only once the started program first asks for a
     // message (or after a long time-out), and meanwhile the calling thread
     // handles no posted message and no timer tick, so a slow companion would
     // hold the supervisor's main thread, WM_CLOSE included. CreateProcessA
-    // returns as soon as the process exists. The command line is copied
-    // because the call may write to it; nothing of the new process is kept.
-    char commandLine[MAX_COMPANION_COMMAND_LENGTH + 1] = {};
-    std::size_t length = 0;
-    while (length < MAX_COMPANION_COMMAND_LENGTH && companionCommand[length] != '\0') {
-        commandLine[length] = companionCommand[length];
-        ++length;
-    }
+    // returns as soon as the process exists; nothing of it is kept. Only the
+    // Unicode form of the call writes to the command line it is given, so
+    // the supervisor's own buffer is passed as it is.
     STARTUPINFOA startup = {};
     startup.cb = sizeof startup;
     startup.dwFlags = STARTF_USESHOWWINDOW;
     startup.wShowWindow = SW_SHOWNORMAL;
-    PROCESS_INFORMATION started = {};
-    if (CreateProcessA(NULL, commandLine, NULL, NULL, FALSE, 0, NULL, NULL, &startup, &started) !=
-        FALSE) {
+    PROCESS_INFORMATION started;
+    if (CreateProcessA(NULL, companionCommand, NULL, NULL, FALSE, 0, NULL, NULL, &startup,
+                       &started) != FALSE) {
         CloseHandle(started.hThread);
         CloseHandle(started.hProcess);
     }

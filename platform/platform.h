@@ -11,8 +11,6 @@
 // that the core reads as what it does.
 #pragma once
 
-#include <cstddef>
-
 #include "os_api.h"
 
 // The companion application, recognised by its main window's class.
@@ -26,13 +24,10 @@ constexpr UINT COMPANION_CLOSE_TIMEOUT_MS = 5000;
 // The companion's main window, or none when it is not running.
 HWND FindCompanionWindow();
 
-// The longest companion command StartCompanion passes on whole; the
-// supervisor's own buffer for it holds 259 characters and a NUL.
-constexpr std::size_t MAX_COMPANION_COMMAND_LENGTH = 259;
-
 // Starts the companion from its command line, shown normally, in the
-// supervisor's own current directory; does not wait for it in any way.
-void StartCompanion(const char* companionCommand);
+// supervisor's own current directory; does not wait for it in any way. The
+// text is not changed, though the call takes it as writable.
+void StartCompanion(char* companionCommand);
 
 // Sends the close message to the companion's main window (none: nothing
 // happens) and returns once it was handled or the bound ran out.
