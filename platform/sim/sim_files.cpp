@@ -730,10 +730,10 @@ DWORD WINAPI GetFileAttributesA(LPCSTR fileName)
 }
 
 // A rename in one step, as NTFS makes it: the source must not be open without
-// delete sharing; a target that exists is replaced only when asked, only when
-// it is not read-only, and only when nobody has it open (a handle without
-// delete sharing is a sharing violation; one with it still blocks the
-// replace). Handles open on the source follow it to its new name.
+// delete sharing (a sharing violation); a target that exists is replaced only
+// when asked, only when it is not read-only, and only when nobody has it
+// open, whatever the holder shares (access denied). Handles open on the
+// source follow it to its new name.
 BOOL WINAPI MoveFileExA(LPCSTR existingName, LPCSTR newName, DWORD flags)
 {
     Impl& pc = Pc();
@@ -778,9 +778,7 @@ BOOL WINAPI MoveFileExA(LPCSTR existingName, LPCSTR newName, DWORD flags)
             return fail(ERROR_ACCESS_DENIED);
         }
         bool targetOpen = false;
-        if ((SharedByAllOpens(pc, targetKey, &targetOpen) & FILE_SHARE_DELETE) == 0) {
-            return fail(ERROR_SHARING_VIOLATION);
-        }
+        SharedByAllOpens(pc, targetKey, &targetOpen);
         if (targetOpen) {
             return fail(ERROR_ACCESS_DENIED);
         }
