@@ -55,14 +55,12 @@ void CancelWake()
     if (!supervisor.cycleUnderWay) {
         return; // no cycle, so no timer
     }
-    // Between the store of its timer and the return of its hibernation
-    // request the worker holds the guard, and this waits for it: the cancel
+    // The worker holds the guard from the store of its timer until its
+    // hibernation request has returned, so a cancel in between waits here and
     // then finds the timer armed and the PC awake again. Taking the timer out
-    // of the slot in one step makes it this thread's alone: the worker then
-    // finds the slot empty and leaves the handle be until the cancelled event
-    // below tells it this thread is done with it.
-    // Once the timer is out of the slot the worker no longer arms it, so it
-    // is cancelled after the guard is given back.
+    // of the slot in one step makes it this thread's alone: from then on the
+    // worker finds the slot empty, arms nothing, and leaves the handle be
+    // until the cancelled event below tells it this thread is done with it.
     WaitForSingleObject(supervisor.cycleGuard, INFINITE);
     HANDLE timer = supervisor.wakeTimer.exchange(NULL);
     ReleaseMutex(supervisor.cycleGuard);
