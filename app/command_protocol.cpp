@@ -27,7 +27,13 @@ void StartSleepCycle(std::int32_t delaySeconds)
     if (cancelled == NULL) {
         return;
     }
+    HANDLE guard = CreateMutexA(NULL, FALSE, NULL);
+    if (guard == NULL) {
+        CloseHandle(cancelled);
+        return;
+    }
     supervisor.cycleCancelled = cancelled;
+    supervisor.cycleGuard = guard;
     supervisor.cycleUnderWay = true;
     RecordCycleStage(STAGE_CLOSING);
     StopWatchdog();
@@ -37,6 +43,8 @@ void StartSleepCycle(std::int32_t delaySeconds)
         // No cycle after all: the companion stays supervised.
         supervisor.cycleUnderWay = false;
         supervisor.cycleCancelled = NULL;
+        supervisor.cycleGuard = NULL;
+        CloseHandle(guard);
         CloseHandle(cancelled);
         ArmWatchdog();
         return;
@@ -47,10 +55,18 @@ void StartSleepCycle(std::int32_t delaySeconds)
 
 void CancelWake()
 {
-    // Taking the timer out of the slot in one step makes it this thread's
-    // alone: the worker then finds the slot empty and leaves the handle be
+    if (!supervisor.cycleUnderWay) {
+        return; // no cycle, so no timer
+    }
+    // The worker holds the guard from the store of its timer until its
+    // hibernation request has returned, so a cancel in between waits here and
+    // then finds the timer armed and the PC awake again. Taking the timer out
+    // of the slot in one step makes it this thread's alone: from then on the
+    // worker finds the slot empty, arms nothing, and leaves the handle be
     // until the cancelled event below tells it this thread is done with it.
+    WaitForSingleObject(supervisor.cycleGuard, INFINITE);
     HANDLE timer = supervisor.wakeTimer.exchange(NULL);
+    ReleaseMutex(supervisor.cycleGuard);
     if (timer == NULL) {
         return;
     }
@@ -81,6 +97,8 @@ void HandleCycleEnded()
     supervisor.cycleUnderWay = false;
     CloseHandle(supervisor.cycleCancelled);
     supervisor.cycleCancelled = NULL;
+    CloseHandle(supervisor.cycleGuard);
+    supervisor.cycleGuard = NULL;
     if (request == CYCLE_END_REARM_WATCHDOG) {
         RearmWatchdog();
     }

@@ -14,6 +14,7 @@ void ResetSupervisorState()
     supervisor.companionCommand.fill('\0');
     supervisor.cycleUnderWay = false;
     supervisor.cycleCancelled = NULL;
+    supervisor.cycleGuard = NULL;
     supervisor.cycleEndRequest.store(CYCLE_END_NONE);
     ResetSupervisorStatus();
 }

@@ -237,6 +237,19 @@ if(TARGET dozectl)
                        WORKING_DIRECTORY ${DOZEWARD_DOZECTL_E2E_WORK})
 endif()
 
+# A companion slow to reach its message loop must not hold the supervisor:
+# DOZECTL stop while it starts.
+if(TARGET dozectl)
+    add_executable(slow_companion_e2e tests/e2e/slow_companion_win32.cpp)
+    target_link_libraries(slow_companion_e2e PRIVATE user32 kernel32)
+    target_link_options(slow_companion_e2e PRIVATE ${DOZEWARD_STATIC_LINK})
+    add_dependencies(slow_companion_e2e dozeward orb_demo dozectl)
+    set(DOZEWARD_SLOW_COMPANION_WORK ${CMAKE_BINARY_DIR}/e2e-slow-companion-work)
+    file(MAKE_DIRECTORY ${DOZEWARD_SLOW_COMPANION_WORK})
+    dozeward_wine_test(e2e.slow_companion COMMAND slow_companion_e2e
+                       WORKING_DIRECTORY ${DOZEWARD_SLOW_COMPANION_WORK})
+endif()
+
 if(DOZEWARD_HAVE_CONTRACT_WIN32)
     dozeward_wine_test(contract.win32 COMMAND contract_win32)
 endif()

@@ -401,6 +401,27 @@ HANDLE WINAPI CreateMutexA(LPSECURITY_ATTRIBUTES, BOOL initialOwner, LPCSTR name
     });
 }
 
+BOOL WINAPI ReleaseMutex(HANDLE mutex)
+{
+    Impl& pc = Pc();
+    Lock lock(pc.mu);
+    pc.Trace("ReleaseMutex(" + pc.HandleName(mutex) + ")");
+    SimThread* self = pc.Current();
+    auto object = pc.Object(mutex, ObjectKind::Mutex);
+    if (!object) {
+        self->lastError = ERROR_INVALID_HANDLE;
+        return FALSE;
+    }
+    if (object->owner != self) {
+        self->lastError = ERROR_NOT_OWNER;
+        return FALSE;
+    }
+    if (--object->ownerCount == 0) {
+        object->owner = nullptr;
+    }
+    return TRUE;
+}
+
 DWORD WINAPI WaitForSingleObject(HANDLE object, DWORD timeoutMs)
 {
     Impl& pc = Pc();

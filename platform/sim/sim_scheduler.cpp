@@ -93,7 +93,32 @@ void Impl::RequireController(const char* what) const
 void Impl::Trace(std::string text)
 {
     PauseAt(text.substr(0, text.find_first_of("( ")));
+    EndProcessIfDue();
     trace.push_back(TraceEntry{nowMs, Current()->name, std::move(text)});
+}
+
+void Impl::EndProcessIfDue()
+{
+    SimThread* self = Current();
+    // Only a program's own calls count; a thread already unwinding, or one
+    // past its body, cannot be ended a second time.
+    if (self->isController || self->process == nullptr || !self->process->running || !self->body ||
+        std::uncaught_exceptions() > 0) {
+        return;
+    }
+    bool due = false;
+    for (Fault& fault : faults) {
+        if (fault.kind == FaultKind::ProcessEnds && ++fault.count == fault.n) {
+            due = true;
+        }
+    }
+    if (!due) {
+        return;
+    }
+    faultHit = true;
+    trace.push_back(TraceEntry{nowMs, self->name, "process ended from outside"});
+    EndProcess(self->process, 1);
+    throw ThreadExit{};
 }
 
 void Impl::PauseAt(const std::string& call)

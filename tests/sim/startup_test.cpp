@@ -101,7 +101,7 @@ TEST_F(StartupTest, SecondInstanceEndsWithZeroAndLeavesTheFirstUntouched)
     EXPECT_EQ(pc.WindowCount(), 1);
     EXPECT_EQ(pc.WindowTimers().size(), timersBefore);
     for (const char* call : {"GetCommandLineA", "RegisterClassExA", "CreateWindowExA", "SetTimer",
-                             "KillTimer", "CreateFileA", "WinExec"}) {
+                             "KillTimer", "CreateFileA", "WinExec", "CreateProcessA"}) {
         EXPECT_EQ(CountCalls(call), 0) << call;
     }
     EXPECT_STREQ(supervisor.companionCommand.data(), COMPANION_COMMAND_LINE);
