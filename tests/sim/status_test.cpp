@@ -171,7 +171,7 @@ TEST_F(SupervisorTest, FailedStartsOfTheCompanionAreCountedApart)
         return static_cast<std::uint32_t>(
             pc.SendFromOutside(control, WM_SUPERVISOR_STATUS, field, 0));
     };
-    EXPECT_EQ(CountCalls("WinExec"), 3);
+    EXPECT_EQ(CountCalls("CreateProcessA"), 3);
     EXPECT_EQ(status(STATUS_COMPANION_START_FAILURES), 3u);
     EXPECT_EQ(status(STATUS_COMPANION_STARTS), 0u);
     EXPECT_EQ(status(STATUS_LAST_START_AT), 0u);
