@@ -10,6 +10,7 @@
 
 #include <cstdint>
 
+#include "app/status.h"
 #include "app/supervisor_state.h"
 #include "supervision/sleep_cycle.h"
 #include "supervision/watchdog.h"
@@ -26,8 +27,15 @@ void StartSleepCycle(std::int32_t delaySeconds)
     if (cancelled == NULL) {
         return;
     }
+    HANDLE guard = CreateMutexA(NULL, FALSE, NULL);
+    if (guard == NULL) {
+        CloseHandle(cancelled);
+        return;
+    }
     supervisor.cycleCancelled = cancelled;
+    supervisor.cycleGuard = guard;
     supervisor.cycleUnderWay = true;
+    RecordCycleStage(STAGE_CLOSING);
     StopWatchdog();
 
     HANDLE worker = CreateThread(NULL, 0, SleepCycleThread, NULL, 0, NULL);
@@ -35,23 +43,35 @@ void StartSleepCycle(std::int32_t delaySeconds)
         // No cycle after all: the companion stays supervised.
         supervisor.cycleUnderWay = false;
         supervisor.cycleCancelled = NULL;
+        supervisor.cycleGuard = NULL;
+        CloseHandle(guard);
         CloseHandle(cancelled);
         ArmWatchdog();
         return;
     }
     CloseHandle(worker);
+    RecordCycleStarted();
 }
 
 void CancelWake()
 {
-    // Taking the timer out of the slot in one step makes it this thread's
-    // alone: the worker then finds the slot empty and leaves the handle be
+    if (!supervisor.cycleUnderWay) {
+        return; // no cycle, so no timer
+    }
+    // The worker holds the guard from the store of its timer until its
+    // hibernation request has returned, so a cancel in between waits here and
+    // then finds the timer armed and the PC awake again. Taking the timer out
+    // of the slot in one step makes it this thread's alone: from then on the
+    // worker finds the slot empty, arms nothing, and leaves the handle be
     // until the cancelled event below tells it this thread is done with it.
+    WaitForSingleObject(supervisor.cycleGuard, INFINITE);
     HANDLE timer = supervisor.wakeTimer.exchange(NULL);
+    ReleaseMutex(supervisor.cycleGuard);
     if (timer == NULL) {
         return;
     }
     CancelWaitableTimer(timer);
+    RecordWakeCancelled();
     RearmWatchdog();
     SetEvent(supervisor.cycleCancelled);
 }
@@ -77,6 +97,8 @@ void HandleCycleEnded()
     supervisor.cycleUnderWay = false;
     CloseHandle(supervisor.cycleCancelled);
     supervisor.cycleCancelled = NULL;
+    CloseHandle(supervisor.cycleGuard);
+    supervisor.cycleGuard = NULL;
     if (request == CYCLE_END_REARM_WATCHDOG) {
         RearmWatchdog();
     }

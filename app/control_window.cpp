@@ -7,6 +7,7 @@
 #include "app/control_window.h"
 
 #include "app/command_protocol.h"
+#include "app/status.h"
 #include "app/supervisor_state.h"
 #include "supervision/watchdog.h"
 
@@ -39,6 +40,8 @@ LRESULT CALLBACK ControlWndProc(HWND window, UINT message, WPARAM wParam, LPARAM
     case WM_SUPERVISOR_COMMAND:
         HandleSupervisorCommand(wParam, lParam);
         return 0;
+    case WM_SUPERVISOR_STATUS:
+        return QuerySupervisorStatus(wParam);
     case WM_CYCLE_ENDED:
         HandleCycleEnded();
         return 0;

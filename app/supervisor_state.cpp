@@ -1,6 +1,8 @@
 // The one SupervisorState of the process.
 #include "app/supervisor_state.h"
 
+#include "app/status.h"
+
 SupervisorState supervisor;
 
 void ResetSupervisorState()
@@ -12,5 +14,7 @@ void ResetSupervisorState()
     supervisor.companionCommand.fill('\0');
     supervisor.cycleUnderWay = false;
     supervisor.cycleCancelled = NULL;
+    supervisor.cycleGuard = NULL;
     supervisor.cycleEndRequest.store(CYCLE_END_NONE);
+    ResetSupervisorStatus();
 }

@@ -59,6 +59,14 @@ struct SupervisorState {
     // timer out of wakeTimer and is done with it; created for each cycle and
     // closed by its worker.
     HANDLE cycleCancelled = NULL;
+    // A mutex, created for each cycle and closed with it. The worker holds it
+    // from the store of its timer in wakeTimer until its hibernation request
+    // has returned; the cancel command takes wakeTimer only while holding it.
+    // So a cancel either comes before the store, finds nothing and lets the
+    // cycle go on, or comes after the request, once the timer is armed: never
+    // in between, where the worker would arm a cancelled timer or hibernate
+    // a PC whose wake-up was cancelled.
+    HANDLE cycleGuard = NULL;
     // Set by the worker just before it posts WM_CYCLE_ENDED.
     std::atomic<int> cycleEndRequest{CYCLE_END_NONE};
 };

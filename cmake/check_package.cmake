@@ -5,7 +5,7 @@
 # with CR LF line endings and the same text as the source. Then the package
 # is made again from the same files, which must give the same bytes.
 #   cmake -DZIP=... -DWORK=dir -DOBJDUMP=... -DWINDRES=... -DVERSION=x.y.z
-#         -DREADME=... -DSUPERVISOR_EXE=... -DTOOL_EXE=... -DEPOCH=...
+#         -DREADME=... -DSUPERVISOR_EXE=... -DTOOL_EXE=... -DTOOLW_EXE=... -DEPOCH=...
 #         -DSUPERVISOR_MAX_BYTES=... -DTOOL_MAX_BYTES=... -P check_package.cmake
 cmake_minimum_required(VERSION 3.25)
 
@@ -28,7 +28,7 @@ if(NOT result EQUAL 0)
 endif()
 string(REGEX REPLACE "\n$" "" listing "${listing}")
 string(REPLACE "\n" ";" listed "${listing}")
-set(expected DOZECTL.EXE DOZEWARD.EXE README-WINDOWS.txt)
+set(expected DOZECTL.EXE DOZECTLW.EXE DOZEWARD.EXE README-WINDOWS.txt)
 if(NOT listed STREQUAL expected)
     fail("holds [${listed}], expected [${expected}]")
 endif()
@@ -40,7 +40,10 @@ file(ARCHIVE_EXTRACT INPUT ${ZIP} DESTINATION ${unpacked})
 
 set(CHECK_EXE ${CMAKE_CURRENT_LIST_DIR}/check_exe.cmake)
 foreach(entry "DOZEWARD.EXE;GUI;${SUPERVISOR_MAX_BYTES};DOZEWARD companion supervisor"
-              "DOZECTL.EXE;console;${TOOL_MAX_BYTES};DOZEWARD command tool")
+              "DOZECTL.EXE;console;${TOOL_MAX_BYTES};DOZEWARD command tool"
+              # The twin for scheduled tasks must be a GUI subsystem program:
+              # Windows opens a console window for a console one.
+              "DOZECTLW.EXE;GUI;${TOOL_MAX_BYTES};DOZEWARD command tool for scheduled tasks")
     list(GET entry 0 name)
     list(GET entry 1 subsystem)
     list(GET entry 2 max_bytes)
@@ -72,7 +75,8 @@ foreach(entry "DOZEWARD.EXE;GUI;${SUPERVISOR_MAX_BYTES};DOZEWARD companion super
                    "VALUE \"FileDescription\", \"${description}\""
                    "VALUE \"OriginalFilename\", \"${name}\""
                    "1 24 /* RT_MANIFEST */"
-                   "requestedExecutionLevel level=\"\"asInvoker\"\"")
+                   "requestedExecutionLevel level=\"\"asInvoker\"\""
+                   "WindowsSettings\"\">UTF-8</activeCodePage>")
         string(FIND "${resources}" "${needed}" at)
         if(at EQUAL -1)
             fail("${name}: no ${needed} in its resources")
@@ -106,6 +110,7 @@ endif()
 
 # Made again from the same files: the same bytes.
 execute_process(COMMAND ${CMAKE_COMMAND} -DSUPERVISOR_EXE=${SUPERVISOR_EXE} -DTOOL_EXE=${TOOL_EXE}
+                        -DTOOLW_EXE=${TOOLW_EXE}
                         -DREADME=${README} -DEPOCH=${EPOCH} -DSTAGE=${WORK}/stage
                         -DZIP=${WORK}/again.zip -P ${CMAKE_CURRENT_LIST_DIR}/make_package.cmake
                 RESULT_VARIABLE result OUTPUT_QUIET)

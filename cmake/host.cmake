@@ -15,9 +15,17 @@ target_link_libraries(dozeward_entry PUBLIC dozeward_core)
 target_link_libraries(dozeward_core PUBLIC dozeward_sim)
 
 file(GLOB UNIT_TEST_SOURCES CONFIGURE_DEPENDS ${CMAKE_SOURCE_DIR}/tests/unit/*.cpp)
-# The operator's tool keeps its argument parsing free of the platform, so it
-# is tested here with the core's pure functions.
-add_executable(unit_tests ${UNIT_TEST_SOURCES} ${CMAKE_SOURCE_DIR}/tools/dozectl_args.cpp)
+# The operator's tool keeps its decisions (arguments, status text, the checks,
+# the task definitions) free of the platform, so they are tested here with the
+# core's pure functions.
+set(DOZECTL_PURE_SOURCES
+    ${CMAKE_SOURCE_DIR}/tools/dozectl_args.cpp
+    ${CMAKE_SOURCE_DIR}/tools/dozectl_check.cpp
+    ${CMAKE_SOURCE_DIR}/tools/dozectl_status.cpp
+    ${CMAKE_SOURCE_DIR}/tools/dozectl_task.cpp
+    ${CMAKE_SOURCE_DIR}/tools/dozectl_text.cpp
+    ${CMAKE_SOURCE_DIR}/app/utc_time.cpp)
+add_executable(unit_tests ${UNIT_TEST_SOURCES} ${DOZECTL_PURE_SOURCES})
 target_link_libraries(unit_tests PRIVATE dozeward_entry GTest::gtest_main)
 gtest_discover_tests(unit_tests TEST_PREFIX "unit." DISCOVERY_TIMEOUT 60)
 

@@ -1,5 +1,6 @@
 # Makes the release package, a zip of what goes onto the Windows PC: the two
-# executables and the operator's notes, with CR LF line endings so that
+# executables (and the command tool's windowless twin for scheduled tasks) and
+# the operator's notes, with CR LF line endings so that
 # Notepad shows them as written.
 #
 # The same inputs give the same bytes: the files are staged afresh with fixed
@@ -8,11 +9,11 @@
 # SOURCE_DATE_EPOCH, with the zip's DOS times computed in UTC. What the
 # archive still records of the machine is the Unix owner of the staged files
 # (uid/gid), the same for every build by the same user.
-#   cmake -DSUPERVISOR_EXE=... -DTOOL_EXE=... -DREADME=... -DEPOCH=seconds
+#   cmake -DSUPERVISOR_EXE=... -DTOOL_EXE=... -DTOOLW_EXE=... -DREADME=... -DEPOCH=seconds
 #         -DSTAGE=dir -DZIP=file -P make_package.cmake
 cmake_minimum_required(VERSION 3.25)
 
-foreach(variable SUPERVISOR_EXE TOOL_EXE README EPOCH STAGE ZIP)
+foreach(variable SUPERVISOR_EXE TOOL_EXE TOOLW_EXE README EPOCH STAGE ZIP)
     if(NOT DEFINED ${variable})
         message(FATAL_ERROR "make_package.cmake: ${variable} is not set")
     endif()
@@ -22,6 +23,7 @@ file(REMOVE_RECURSE ${STAGE})
 file(MAKE_DIRECTORY ${STAGE})
 file(COPY_FILE ${SUPERVISOR_EXE} ${STAGE}/DOZEWARD.EXE)
 file(COPY_FILE ${TOOL_EXE} ${STAGE}/DOZECTL.EXE)
+file(COPY_FILE ${TOOLW_EXE} ${STAGE}/DOZECTLW.EXE)
 
 file(READ ${README} notes)
 string(REPLACE "\r\n" "\n" notes "${notes}")
@@ -29,8 +31,8 @@ string(REPLACE "\n" "\r\n" notes "${notes}")
 file(WRITE ${STAGE}/README-WINDOWS.txt "${notes}")
 
 # Sorted by name, as the check expects them listed.
-set(files DOZECTL.EXE DOZEWARD.EXE README-WINDOWS.txt)
-file(CHMOD ${STAGE}/DOZECTL.EXE ${STAGE}/DOZEWARD.EXE
+set(files DOZECTL.EXE DOZECTLW.EXE DOZEWARD.EXE README-WINDOWS.txt)
+file(CHMOD ${STAGE}/DOZECTL.EXE ${STAGE}/DOZECTLW.EXE ${STAGE}/DOZEWARD.EXE
      PERMISSIONS OWNER_READ OWNER_WRITE OWNER_EXECUTE GROUP_READ GROUP_EXECUTE
                  WORLD_READ WORLD_EXECUTE)
 file(CHMOD ${STAGE}/README-WINDOWS.txt PERMISSIONS OWNER_READ OWNER_WRITE GROUP_READ WORLD_READ)

@@ -4,7 +4,28 @@
 
 HWND FindCompanionWindow() { return FindWindowA(COMPANION_CLASS_NAME, NULL); }
 
-void StartCompanion(const char* companionCommand) { WinExec(companionCommand, SW_SHOWNORMAL); }
+bool StartCompanion(char* companionCommand)
+{
+    // Not WinExec: it returns only once the started program first asks for a
+    // message (or after a long time-out), and meanwhile the calling thread
+    // handles no posted message and no timer tick, so a slow companion would
+    // hold the supervisor's main thread, WM_CLOSE included. CreateProcessA
+    // returns as soon as the process exists; nothing of it is kept. Only the
+    // Unicode form of the call writes to the command line it is given, so
+    // the supervisor's own buffer is passed as it is.
+    STARTUPINFOA startup = {};
+    startup.cb = sizeof startup;
+    startup.dwFlags = STARTF_USESHOWWINDOW;
+    startup.wShowWindow = SW_SHOWNORMAL;
+    PROCESS_INFORMATION started;
+    if (CreateProcessA(NULL, companionCommand, NULL, NULL, FALSE, 0, NULL, NULL, &startup,
+                       &started) == FALSE) {
+        return false;
+    }
+    CloseHandle(started.hThread);
+    CloseHandle(started.hProcess);
+    return true;
+}
 
 void CloseCompanion(HWND companionWindow)
 {
@@ -33,8 +54,8 @@ static void EnableShutdownPrivilege()
     CloseHandle(token);
 }
 
-void RequestHibernation()
+bool RequestHibernation()
 {
     EnableShutdownPrivilege();
-    SetSuspendState(TRUE, FALSE, FALSE);
+    return SetSuspendState(TRUE, FALSE, FALSE) != FALSE;
 }

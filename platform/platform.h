@@ -24,14 +24,17 @@ constexpr UINT COMPANION_CLOSE_TIMEOUT_MS = 5000;
 // The companion's main window, or none when it is not running.
 HWND FindCompanionWindow();
 
-// Starts the companion from its command line, shown normally; does not wait.
-void StartCompanion(const char* companionCommand);
+// Starts the companion from its command line, shown normally, in the
+// supervisor's own current directory; does not wait for it in any way. The
+// text is not changed, though the call takes it as writable. Returns whether
+// the program could be started (its window may come later).
+bool StartCompanion(char* companionCommand);
 
 // Sends the close message to the companion's main window (none: nothing
 // happens) and returns once it was handled or the bound ran out.
 void CloseCompanion(HWND companionWindow);
 
 // Enables the shutdown privilege that hibernation needs, then requests
-// hibernation. Returns once the PC has resumed or the request was refused;
-// the outcome is not reported.
-void RequestHibernation();
+// hibernation. Returns once the PC has resumed (true) or the request was
+// refused (false).
+bool RequestHibernation();

@@ -11,11 +11,17 @@
 //     event once it is done with the timer; the worker waits for that signal
 //     before it closes the handle, so the handle is never closed under the
 //     cancel's feet.
+// From the store of the timer until the hibernation request has returned the
+// worker holds the cycle's guard, which the cancel command also takes: a
+// cancel cannot land between the store and the arming, nor between the
+// arming and the request, so no cancelled timer is ever armed and no PC whose
+// wake-up was cancelled is put to sleep.
 // The window timer of the watchdog belongs to the main thread, which stops it
 // before this thread starts; the worker's last act is to post WM_CYCLE_ENDED,
 // on which the main thread re-arms it.
 #include "supervision/sleep_cycle.h"
 
+#include "app/status.h"
 #include "app/supervisor_state.h"
 #include "eventlog/event_log.h"
 #include "supervision/next_wake.h"
@@ -59,10 +65,21 @@ DWORD WINAPI SleepCycleThread(LPVOID)
     dueTime.QuadPart = WakeDueTime(supervisor.wakeDelaySeconds);
     // Only one cycle runs at a time, so the slot is empty here.
     HANDLE ownTimer = CreateWaitableTimerA(NULL, FALSE, NULL);
+    // A cancel waits while the guard is held, so it can neither come between
+    // the store and the arming (and be undone by the arming) nor between the
+    // arming and the hibernation request (and be followed by a hibernation).
+    WaitForSingleObject(supervisor.cycleGuard, INFINITE);
     supervisor.wakeTimer.store(ownTimer);
-    SetWaitableTimer(supervisor.wakeTimer.load(), &dueTime, 0, NULL, NULL, TRUE);
+    const BOOL timerSet =
+        SetWaitableTimer(supervisor.wakeTimer.load(), &dueTime, 0, NULL, NULL, TRUE);
+    RecordWakeArmed(now, supervisor.wakeDelaySeconds, timerSet != FALSE);
 
-    RequestHibernation();
+    // The outcome changes nothing here: a refused request still waits for the
+    // timer. It is recorded for the status query alone.
+    const std::uint32_t requestedAt = PackedUtcNow();
+    RecordHibernation(RequestHibernation(), requestedAt);
+    RecordCycleStage(STAGE_WAITING);
+    ReleaseMutex(supervisor.cycleGuard);
 
     // Whether a cancel has already told us it is done with ownTimer.
     bool cancelSeen = false;
@@ -80,10 +97,11 @@ DWORD WINAPI SleepCycleThread(LPVOID)
         cancelSeen = true;
     }
 
+    RecordCycleStage(STAGE_FINISHING);
     NudgePointer();
     Sleep(WAKE_SETTLE_MS);
     if (FindCompanionWindow() == NULL) {
-        StartCompanion(supervisor.companionCommand.data());
+        RecordCompanionStart(StartCompanion(supervisor.companionCommand.data()));
         WriteLogEntry(WAKEUP_LOG_MESSAGE);
     }
 

@@ -6,21 +6,27 @@
 // processes.
 #include "supervision/watchdog.h"
 
+#include "app/status.h"
 #include "app/supervisor_state.h"
 
 void CALLBACK WatchdogTimerProc(HWND, UINT, UINT_PTR, DWORD)
 {
     if (FindCompanionWindow() == NULL) {
-        StartCompanion(supervisor.companionCommand.data());
+        RecordCompanionStart(StartCompanion(supervisor.companionCommand.data()));
     }
 }
 
 void ArmWatchdog()
 {
-    SetTimer(supervisor.controlWindow, WATCHDOG_TIMER_ID, WATCHDOG_PERIOD_MS, WatchdogTimerProc);
+    RecordWatchdogArmed(SetTimer(supervisor.controlWindow, WATCHDOG_TIMER_ID, WATCHDOG_PERIOD_MS,
+                                 WatchdogTimerProc) != 0);
 }
 
-void StopWatchdog() { KillTimer(supervisor.controlWindow, WATCHDOG_TIMER_ID); }
+void StopWatchdog()
+{
+    KillTimer(supervisor.controlWindow, WATCHDOG_TIMER_ID);
+    RecordWatchdogArmed(false);
+}
 
 void RearmWatchdog()
 {

@@ -5,12 +5,18 @@
 // so this program is exactly that and nothing more. It takes no arguments,
 // because the supervisor starts it with none; the window title carries the
 // process id so that a person watching a demo can tell restarts apart.
+//
+// A companion that is slow to start is simulated with the environment
+// variable ORB_DEMO_START_DELAY_MS (inherited from whoever started the
+// supervisor): the program waits that long before it creates its window and
+// first asks for a message, as a heavy application loading its data would.
 #ifndef WIN32_LEAN_AND_MEAN
 #define WIN32_LEAN_AND_MEAN
 #endif
 #include <windows.h>
 
 #include <cstdio>
+#include <cstdlib>
 
 static const char ORB_CLASS_NAME[] = "ORIELDESK";
 
@@ -25,8 +31,17 @@ static LRESULT CALLBACK OrbWndProc(HWND window, UINT message, WPARAM wParam, LPA
     return DefWindowProcA(window, message, wParam, lParam);
 }
 
+static DWORD StartDelayMs()
+{
+    char text[16] = "";
+    const DWORD length = GetEnvironmentVariableA("ORB_DEMO_START_DELAY_MS", text, sizeof text);
+    return length > 0 && length < sizeof text ? strtoul(text, NULL, 10) : 0;
+}
+
 int WINAPI WinMain(HINSTANCE instance, HINSTANCE, LPSTR, int showState)
 {
+    Sleep(StartDelayMs());
+
     WNDCLASSEXA windowClass = {};
     windowClass.cbSize = sizeof windowClass;
     windowClass.lpfnWndProc = OrbWndProc;

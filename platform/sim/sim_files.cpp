@@ -154,10 +154,9 @@ FaultEffect Impl::CheckFault(CountedCall call)
         bool counts = false;
         switch (fault.kind) {
         case FaultKind::FailCall:
-            counts = call == CountedCall::CreateFile || call == CountedCall::GetFileSize ||
-                     call == CountedCall::ReadFile || call == CountedCall::WriteFile ||
-                     call == CountedCall::SetFilePointer || call == CountedCall::SetEndOfFile ||
-                     call == CountedCall::FlushFileBuffers || call == CountedCall::GlobalAlloc;
+            counts = call != CountedCall::CreateThread && call != CountedCall::CreateEvent &&
+                     call != CountedCall::CreateWaitableTimer && call != CountedCall::CreateMutex &&
+                     call != CountedCall::PostMessage;
             break;
         case FaultKind::ShortRead:
             counts = call == CountedCall::ReadFile;
@@ -180,9 +179,14 @@ FaultEffect Impl::CheckFault(CountedCall call)
         case FaultKind::TimerFail:
             counts = call == CountedCall::CreateWaitableTimer;
             break;
+        case FaultKind::MutexFail:
+            counts = call == CountedCall::CreateMutex;
+            break;
         case FaultKind::PostFail:
             counts = call == CountedCall::PostMessage;
             break;
+        case FaultKind::ProcessEnds:
+            break; // counted on every call by EndProcessIfDue
         }
         if (!counts) {
             continue;
@@ -196,13 +200,23 @@ FaultEffect Impl::CheckFault(CountedCall call)
         faultHit = true;
         effect.fail = effect.fail || fault.kind == FaultKind::FailCall ||
                       fault.kind == FaultKind::ThreadFail || fault.kind == FaultKind::EventFail ||
-                      fault.kind == FaultKind::TimerFail || fault.kind == FaultKind::PostFail;
+                      fault.kind == FaultKind::TimerFail || fault.kind == FaultKind::MutexFail ||
+                      fault.kind == FaultKind::PostFail;
         effect.shortRead = effect.shortRead || fault.kind == FaultKind::ShortRead;
         effect.shortWrite = effect.shortWrite || fault.kind == FaultKind::ShortWrite;
         effect.diskFull = effect.diskFull || fault.kind == FaultKind::DiskFull;
         effect.allocFail = effect.allocFail || fault.kind == FaultKind::AllocFail;
     }
     return effect;
+}
+
+DWORD Impl::Attributes(const std::string& key) const
+{
+    DWORD attributes = readOnlyKeys.count(key) != 0 ? FILE_ATTRIBUTE_READONLY : 0;
+    if (auto it = otherAttributes.find(key); it != otherAttributes.end()) {
+        attributes |= it->second;
+    }
+    return attributes != 0 ? attributes : FILE_ATTRIBUTE_NORMAL;
 }
 
 } // namespace sim::detail
@@ -353,6 +367,46 @@ std::shared_ptr<KernelObject> FileForCall(Impl& pc, HANDLE file, DWORD neededAcc
     return object;
 }
 
+// The attributes, besides read-only, that a file keeps and reports.
+constexpr DWORD KEPT_ATTRIBUTES =
+    FILE_ATTRIBUTE_HIDDEN | FILE_ATTRIBUTE_SYSTEM | FILE_ATTRIBUTE_ARCHIVE;
+
+void SetOtherAttributes(Impl& pc, const std::string& key, DWORD attributes)
+{
+    if ((attributes & KEPT_ATTRIBUTES) != 0) {
+        pc.otherAttributes[key] = attributes & KEPT_ATTRIBUTES;
+    } else {
+        pc.otherAttributes.erase(key);
+    }
+}
+
+// What every handle open on the file, and every file a test holds, shares.
+DWORD SharedByAllOpens(const Impl& pc, const std::string& key, bool* open)
+{
+    DWORD shared = FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE;
+    *open = false;
+    for (const auto& [value, record] : pc.handles) {
+        if (record.object && record.object->kind == ObjectKind::File &&
+            record.object->fileKey == key) {
+            shared &= record.object->shareMode;
+            *open = true;
+        }
+    }
+    for (const HeldFile& held : pc.heldFiles) {
+        if (held.key == key) {
+            shared &= held.shareMode;
+            *open = true;
+        }
+    }
+    return shared;
+}
+
+bool Exists(const std::string& path)
+{
+    struct stat status {};
+    return stat(path.c_str(), &status) == 0;
+}
+
 } // namespace
 
 HANDLE WINAPI CreateFileA(LPCSTR fileName, DWORD access, DWORD shareMode, LPSECURITY_ATTRIBUTES,
@@ -392,6 +446,12 @@ HANDLE WINAPI CreateFileA(LPCSTR fileName, DWORD access, DWORD shareMode, LPSECU
     if (exists && pc.readOnlyKeys.count(key) != 0 && ((access & GENERIC_WRITE) != 0 || truncate)) {
         return fail(ERROR_ACCESS_DENIED);
     }
+    // Windows will not replace a hidden or system file by one created without
+    // the same attributes.
+    constexpr DWORD GUARDED = FILE_ATTRIBUTE_HIDDEN | FILE_ATTRIBUTE_SYSTEM;
+    if (exists && creation == CREATE_ALWAYS && (pc.Attributes(key) & GUARDED & ~flags) != 0) {
+        return fail(ERROR_ACCESS_DENIED);
+    }
     if (pc.ShareConflict(key, access, shareMode)) {
         return fail(ERROR_SHARING_VIOLATION);
     }
@@ -405,6 +465,9 @@ HANDLE WINAPI CreateFileA(LPCSTR fileName, DWORD access, DWORD shareMode, LPSECU
         if ((flags & FILE_ATTRIBUTE_READONLY) != 0) {
             pc.readOnlyKeys.insert(key);
         }
+    }
+    if (!exists || creation == CREATE_ALWAYS) {
+        SetOtherAttributes(pc, key, flags);
     }
     auto object = pc.NewObject(ObjectKind::File);
     object->fd = fd;
@@ -599,6 +662,10 @@ BOOL WINAPI DeleteFileA(LPCSTR fileName)
     ServiceLock lock(pc);
     pc.Trace(std::string("DeleteFileA(") + (fileName != nullptr ? fileName : "none") + ")");
     SimThread* self = pc.Current();
+    if (pc.CheckFault(CountedCall::DeleteFile).fail) {
+        self->lastError = ERROR_IO_DEVICE;
+        return FALSE;
+    }
     if (DWORD error = NameError(fileName); error != ERROR_SUCCESS) {
         self->lastError = error;
         return FALSE;
@@ -629,6 +696,8 @@ BOOL WINAPI DeleteFileA(LPCSTR fileName)
         return FALSE;
     }
     unlink(path.c_str());
+    pc.otherAttributes.erase(key);
+    pc.reportedSizes.erase(key);
     return TRUE;
 }
 
@@ -654,6 +723,116 @@ BOOL WINAPI SetFileAttributesA(LPCSTR fileName, DWORD attributes)
         pc.readOnlyKeys.insert(FileKey(fileName));
     } else {
         pc.readOnlyKeys.erase(FileKey(fileName));
+    }
+    SetOtherAttributes(pc, FileKey(fileName), attributes);
+    return TRUE;
+}
+
+DWORD WINAPI GetFileAttributesA(LPCSTR fileName)
+{
+    Impl& pc = Pc();
+    ServiceLock lock(pc);
+    pc.Trace(std::string("GetFileAttributesA(") + (fileName != nullptr ? fileName : "none") + ")");
+    SimThread* self = pc.Current();
+    if (pc.CheckFault(CountedCall::GetFileAttributes).fail) {
+        self->lastError = ERROR_IO_DEVICE;
+        return INVALID_FILE_ATTRIBUTES;
+    }
+    if (DWORD error = NameError(fileName); error != ERROR_SUCCESS) {
+        self->lastError = error;
+        return INVALID_FILE_ATTRIBUTES;
+    }
+    if (!Exists(pc.HostName(fileName))) {
+        self->lastError = ERROR_FILE_NOT_FOUND;
+        return INVALID_FILE_ATTRIBUTES;
+    }
+    return pc.Attributes(FileKey(fileName));
+}
+
+// A rename in one step, as NTFS makes it: the source must not be open without
+// delete sharing (a sharing violation); a target that exists is replaced only
+// when asked, only when it is not read-only, and only when nobody has it
+// open, whatever the holder shares (access denied). Handles open on the
+// source follow it to its new name.
+BOOL WINAPI MoveFileExA(LPCSTR existingName, LPCSTR newName, DWORD flags)
+{
+    Impl& pc = Pc();
+    ServiceLock lock(pc);
+    char shownFlags[16];
+    std::snprintf(shownFlags, sizeof shownFlags, "0x%X", flags);
+    pc.Trace(std::string("MoveFileExA(") + (existingName != nullptr ? existingName : "none") + "," +
+             (newName != nullptr ? newName : "none") + "," + shownFlags + ")");
+    SimThread* self = pc.Current();
+    auto fail = [self](DWORD error) {
+        self->lastError = error;
+        return FALSE;
+    };
+    if (pc.CheckFault(CountedCall::MoveFile).fail) {
+        return fail(ERROR_IO_DEVICE);
+    }
+    if (DWORD error = NameError(existingName); error != ERROR_SUCCESS) {
+        return fail(error);
+    }
+    if (DWORD error = NameError(newName); error != ERROR_SUCCESS) {
+        return fail(error);
+    }
+    const std::string sourceKey = FileKey(existingName);
+    const std::string targetKey = FileKey(newName);
+    const std::string sourcePath = pc.HostName(existingName);
+    if (!Exists(sourcePath)) {
+        return fail(ERROR_FILE_NOT_FOUND);
+    }
+    bool sourceOpen = false;
+    if ((SharedByAllOpens(pc, sourceKey, &sourceOpen) & FILE_SHARE_DELETE) == 0) {
+        return fail(ERROR_SHARING_VIOLATION);
+    }
+    if (sourceKey == targetKey) {
+        return TRUE;
+    }
+    const std::string existingTarget = pc.HostName(newName);
+    if (Exists(existingTarget)) {
+        if ((flags & MOVEFILE_REPLACE_EXISTING) == 0) {
+            return fail(ERROR_ALREADY_EXISTS);
+        }
+        if (pc.readOnlyKeys.count(targetKey) != 0) {
+            return fail(ERROR_ACCESS_DENIED);
+        }
+        bool targetOpen = false;
+        SharedByAllOpens(pc, targetKey, &targetOpen);
+        if (targetOpen) {
+            return fail(ERROR_ACCESS_DENIED);
+        }
+    }
+    // The new name is spelt as given, whatever case the old target had; a
+    // target of the same spelling is replaced by the rename itself, in one step.
+    const std::string targetPath = pc.folder + "/" + newName;
+    if (existingTarget != targetPath && Exists(existingTarget) &&
+        unlink(existingTarget.c_str()) != 0) {
+        return fail(ERROR_IO_DEVICE);
+    }
+    if (rename(sourcePath.c_str(), targetPath.c_str()) != 0) {
+        return fail(ERROR_IO_DEVICE);
+    }
+    const bool readOnly = pc.readOnlyKeys.erase(sourceKey) != 0;
+    pc.readOnlyKeys.erase(targetKey);
+    if (readOnly) {
+        pc.readOnlyKeys.insert(targetKey);
+    }
+    const DWORD other = pc.Attributes(sourceKey);
+    pc.otherAttributes.erase(sourceKey);
+    SetOtherAttributes(pc, targetKey, other);
+    pc.reportedSizes.erase(sourceKey);
+    pc.reportedSizes.erase(targetKey);
+    for (auto& [value, record] : pc.handles) {
+        if (record.object && record.object->kind == ObjectKind::File &&
+            record.object->fileKey == sourceKey) {
+            record.object->fileKey = targetKey;
+        }
+    }
+    for (HeldFile& held : pc.heldFiles) {
+        if (held.key == sourceKey) {
+            held.key = targetKey;
+        }
     }
     return TRUE;
 }

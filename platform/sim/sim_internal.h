@@ -40,6 +40,7 @@ namespace sim::detail {
 constexpr DWORD ERROR_PATH_NOT_FOUND = 3;
 constexpr DWORD ERROR_FILE_EXISTS = 80;
 constexpr DWORD ERROR_NEGATIVE_SEEK = 131;
+constexpr DWORD ERROR_NOT_OWNER = 288;
 constexpr DWORD ERROR_NO_SUCH_PRIVILEGE = 1313;
 constexpr DWORD ERROR_PRIVILEGE_NOT_HELD = 1314;
 constexpr DWORD ERROR_CANNOT_FIND_WND_CLASS = 1407;
@@ -237,10 +238,14 @@ enum class CountedCall {
     SetFilePointer,
     SetEndOfFile,
     FlushFileBuffers,
+    GetFileAttributes,
+    DeleteFile,
+    MoveFile,
     GlobalAlloc,
     CreateThread,
     CreateEvent,
     CreateWaitableTimer,
+    CreateMutex,
     PostMessage
 };
 struct FaultEffect {
@@ -338,6 +343,9 @@ struct Impl {
     // Files and memory.
     std::string folder;
     std::set<std::string> readOnlyKeys;
+    // Attributes other than read-only that a file carries (hidden, system,
+    // archive); a file with none has FILE_ATTRIBUTE_NORMAL.
+    std::map<std::string, DWORD> otherAttributes;
     std::map<std::string, std::uint64_t> reportedSizes;
     std::vector<HeldFile> heldFiles;
     std::vector<Fault> faults;
@@ -427,6 +435,10 @@ struct Impl {
 
     // --- Files (sim_files.cpp) ---
     FaultEffect CheckFault(CountedCall call);
+    // Ends the calling thread's process here, as a kill from outside would,
+    // if an injected ProcessEnds fault has come due: throws ThreadExit.
+    void EndProcessIfDue();
+    DWORD Attributes(const std::string& key) const;
     std::string HostName(const std::string& name) const;
     bool ShareConflict(const std::string& key, DWORD access, DWORD shareMode) const;
 
@@ -435,6 +447,9 @@ struct Impl {
     // handle and the arguments part of its command line.
     int StartProcess(const std::string& commandLine,
                      std::function<int(HINSTANCE instance, LPSTR arguments)> main);
+    bool StartsCompanion(const std::string& commandLine) const;
+    // The companion's window appears after the model's delay.
+    void StartCompanionModel();
 };
 
 extern Impl* thePc;

@@ -428,12 +428,37 @@ HANDLE WINAPI CreateMutexA(LPSECURITY_ATTRIBUTES, BOOL initialOwner, LPCSTR name
     ServiceLock lock(pc);
     pc.Trace("CreateMutexA(" + NameOrNone(name) + ")");
     SimThread* self = pc.Current();
+    if (pc.CheckFault(CountedCall::CreateMutex).fail) {
+        self->lastError = ERROR_NOT_ENOUGH_MEMORY;
+        return NULL;
+    }
     return CreateNamedObject(pc, ObjectKind::Mutex, "mutex", name, [&](KernelObject& mutex) {
         if (initialOwner) {
             mutex.owner = self;
             mutex.ownerCount = 1;
         }
     });
+}
+
+BOOL WINAPI ReleaseMutex(HANDLE mutex)
+{
+    Impl& pc = Pc();
+    ServiceLock lock(pc);
+    pc.Trace("ReleaseMutex(" + pc.HandleName(mutex) + ")");
+    SimThread* self = pc.Current();
+    auto object = pc.Object(mutex, ObjectKind::Mutex);
+    if (!object) {
+        self->lastError = ERROR_INVALID_HANDLE;
+        return FALSE;
+    }
+    if (object->owner != self) {
+        self->lastError = ERROR_NOT_OWNER;
+        return FALSE;
+    }
+    if (--object->ownerCount == 0) {
+        object->owner = nullptr;
+    }
+    return TRUE;
 }
 
 DWORD WINAPI WaitForSingleObject(HANDLE object, DWORD timeoutMs)

@@ -41,6 +41,11 @@ namespace sim {
 //   SendMessageTimeoutA(none,0x0002,5000)  (no target window)
 //   PostMessageA(DOZEWARD,0x8002)
 //   WinExec("C:\PC\ORB.EXE",1)          (the command line as given)
+//   CreateProcessA(none,"C:\PC\ORB.EXE",1,none)  (application name, command line,
+//                                        show state, current directory)
+//   CloseHandle(process#1)              CloseHandle(thread#1)
+//   ReleaseMutex(mutex#1)               GetFileAttributesA(DOZEWARD.LOG)
+//   MoveFileExA(DOZEWARD.LOG.new,DOZEWARD.LOG,0x9)
 //   CreateThread                        Sleep(1000)
 //   CreateWaitableTimerA -> timer#1     SetWaitableTimer(timer#1,-36000000000,resume)
 //   CancelWaitableTimer(timer#1)        CloseHandle(timer#1)
@@ -57,21 +62,26 @@ struct TraceEntry {
     std::string text;
 };
 
-// What the companion does once WinExec starts it.
+// What the companion does once WinExec or CreateProcessA starts it.
 struct CompanionModel {
-    std::uint64_t appearAfterMs = 500; // its ORIELDESK window appears this long after WinExec
+    std::uint64_t appearAfterMs = 500; // its ORIELDESK window appears this long after the start
     bool hangsOnClose = false;         // never returns from handling WM_DESTROY
     // Its window never answers a message from the moment it appears. Windows
     // calls a window hung once it has not taken a message for 5 s; a send
     // with SMTO_ABORTIFHUNG to a hung window fails at once.
     bool hungFromStart = false;
+    // When it first calls GetMessage, counted from the start; nullopt: never.
+    // WinExec returns only then, or when its time-out (30 s) runs out; by
+    // default the companion gets there as its window appears.
+    std::optional<std::uint64_t> firstGetMessageAfterMs = appearAfterMs;
 };
 
 // A fault to inject into the n-th matching call (counted from 1 after
 // InjectFault). FailCall counts the file and memory calls: CreateFileA,
 // GetFileSize, ReadFile, WriteFile, SetFilePointer, SetEndOfFile,
-// FlushFileBuffers, GlobalAlloc; the kinds after AllocFail count their one
-// call each.
+// FlushFileBuffers, GetFileAttributesA, DeleteFileA, MoveFileExA,
+// GlobalAlloc; ProcessEnds counts every service call; the kinds from
+// ThreadFail on count their one call each.
 enum class FaultKind {
     FailCall,  // the n-th counted call of any kind fails (ERROR_IO_DEVICE, or NULL for GlobalAlloc)
     ShortRead, // the n-th ReadFile delivers half of what was asked (rounded down) and succeeds
@@ -82,7 +92,12 @@ enum class FaultKind {
     ThreadFail, // the n-th CreateThread returns NULL with ERROR_NOT_ENOUGH_MEMORY
     EventFail,  // the n-th CreateEventA returns NULL with ERROR_NOT_ENOUGH_MEMORY
     TimerFail,  // the n-th CreateWaitableTimerA returns NULL with ERROR_NOT_ENOUGH_MEMORY
+    MutexFail,  // the n-th CreateMutexA returns NULL with ERROR_NOT_ENOUGH_MEMORY
     PostFail,   // the n-th PostMessageA posts nothing, returns FALSE, ERROR_NOT_ENOUGH_QUOTA
+
+    // The calling process ends just before its n-th service call, as if killed
+    // from outside: nothing of that call happens, and files stay as they are.
+    ProcessEnds,
 };
 
 // What the simulated DefWindowProcA returns for a message: a value no
@@ -160,14 +175,20 @@ public:
     void DestroyForeignWindow(HWND window);
 
     // --- The companion ----------------------------------------------------------
-    // Makes WinExec of exactly this command line start the companion; any other
-    // command line fails with ERROR_FILE_NOT_FOUND (returns 2) and starts
-    // nothing. Without this call no command line starts anything.
+    // Makes WinExec or CreateProcessA of exactly this command line start the
+    // companion; any other command line fails with ERROR_FILE_NOT_FOUND and
+    // starts nothing. Without this call no command line starts anything.
+    // WinExec then waits as Windows documents it: until the companion first
+    // calls GetMessage or 30 s have passed, handling the messages sent to the
+    // calling thread meanwhile but not its posted messages or timer ticks.
+    // CreateProcessA does not wait.
     void InstallCompanion(const std::string& commandLine, CompanionModel model = {});
     // The companion's window appears now, as if started by hand.
     void StartCompanionByHand();
     bool CompanionWindowPresent() const;
-    // Every WinExec call: command line as given, and its virtual time.
+    // Every WinExec and CreateProcessA call: command line as given, show
+    // state (SW_SHOWDEFAULT from a CreateProcessA that names none), and its
+    // virtual time.
     struct ProcessStart {
         std::string commandLine;
         UINT showState;

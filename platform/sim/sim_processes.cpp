@@ -3,9 +3,11 @@
 //
 // A process is what the supervisor can see of one: a command line, an instance
 // handle, a main thread whose return ends it, and an exit code. The companion
-// is not a process with threads here but a model inside the PC: WinExec of its
-// command line makes its window appear after a delay, and the window answers
-// WM_DESTROY by going away, or by never answering. Hibernation freezes every
+// is not a process with threads here but a model inside the PC: WinExec or
+// CreateProcessA of its command line makes its window appear after a delay,
+// and the window answers WM_DESTROY by going away, or by never answering.
+// WinExec also waits for the companion's first GetMessage, as Windows does,
+// which a slow companion makes long. Hibernation freezes every
 // simulated thread and window timer (the scheduler skips them) until a
 // waitable timer armed with resume fires or the test wakes the PC.
 #include <algorithm>
@@ -21,6 +23,9 @@ constexpr UINT WINEXEC_SUCCESS = 33; // any value above 31 means started
 constexpr std::uintptr_t FIRST_INSTANCE = 0x00400000;
 constexpr std::uintptr_t INSTANCE_STRIDE = 0x00100000;
 constexpr DWORD ERROR_MOD_NOT_FOUND = 126;
+// How long WinExec waits at most for the started program's first GetMessage.
+constexpr std::uint64_t WINEXEC_TIMEOUT_MS = 30000;
+constexpr DWORD COMPANION_PROCESS_ID = 0x1F00;
 
 struct PrivilegeName {
     const char* name;
@@ -71,6 +76,22 @@ int Impl::StartProcess(const std::string& commandLine,
     p->mainThread = NewThread(
         lock, p, name, [main, p, arguments] { return main(p->instance, arguments); }, false);
     return p->id;
+}
+
+bool Impl::StartsCompanion(const std::string& commandLine) const
+{
+    return companionInstalled && commandLine == companionCommandLine;
+}
+
+void Impl::StartCompanionModel()
+{
+    if (companionModel.appearAfterMs == 0) {
+        CreateCompanionWindow();
+    } else {
+        const std::uint64_t at = nowMs + companionModel.appearAfterMs;
+        companionArrivals.insert(
+            std::upper_bound(companionArrivals.begin(), companionArrivals.end(), at), at);
+    }
 }
 
 bool Impl::ForeignWindowHandles(WindowRecord* window, UINT message)
@@ -271,18 +292,64 @@ UINT WINAPI WinExec(LPCSTR commandLine, UINT showState)
     const std::string line = commandLine != nullptr ? commandLine : "";
     pc.Trace("WinExec(" + line + "," + std::to_string(showState) + ")");
     pc.processStarts.push_back(sim::SimPc::ProcessStart{line, showState, pc.nowMs});
-    if (commandLine == nullptr || !pc.companionInstalled || line != pc.companionCommandLine) {
-        pc.Current()->lastError = ERROR_FILE_NOT_FOUND;
+    SimThread* self = pc.Current();
+    if (commandLine == nullptr || !pc.StartsCompanion(line)) {
+        self->lastError = ERROR_FILE_NOT_FOUND;
         return ERROR_FILE_NOT_FOUND;
     }
-    if (pc.companionModel.appearAfterMs == 0) {
-        pc.CreateCompanionWindow();
-    } else {
-        const std::uint64_t at = pc.nowMs + pc.companionModel.appearAfterMs;
-        pc.companionArrivals.insert(
-            std::upper_bound(pc.companionArrivals.begin(), pc.companionArrivals.end(), at), at);
+    pc.StartCompanionModel();
+    // As documented: the call returns once the started program first calls
+    // GetMessage, or when the time-out runs out. Messages sent to this thread
+    // are handled meanwhile; its posted messages and timer ticks wait.
+    std::uint64_t returnAtMs = pc.nowMs + WINEXEC_TIMEOUT_MS;
+    if (const auto& first = pc.companionModel.firstGetMessageAfterMs;
+        first && *first < WINEXEC_TIMEOUT_MS) {
+        returnAtMs = pc.nowMs + *first;
+    }
+    while (pc.nowMs < returnAtMs) {
+        const WaitEnd end = pc.Block(
+            lock, [self] { return !self->sent.empty(); }, returnAtMs);
+        if (end == WaitEnd::Killed) {
+            break;
+        }
+        pc.ProcessSentMessages(lock, self);
     }
     return WINEXEC_SUCCESS;
+}
+
+BOOL WINAPI CreateProcessA(LPCSTR applicationName, LPSTR commandLine, LPSECURITY_ATTRIBUTES,
+                           LPSECURITY_ATTRIBUTES, BOOL, DWORD, LPVOID, LPCSTR currentDirectory,
+                           LPSTARTUPINFOA startupInfo, LPPROCESS_INFORMATION processInformation)
+{
+    Impl& pc = Pc();
+    ServiceLock lock(pc);
+    const std::string line = commandLine != nullptr ? commandLine : "";
+    const UINT showState =
+        startupInfo != nullptr && (startupInfo->dwFlags & STARTF_USESHOWWINDOW) != 0
+            ? startupInfo->wShowWindow
+            : static_cast<UINT>(SW_SHOWDEFAULT);
+    pc.Trace(std::string("CreateProcessA(") +
+             (applicationName != nullptr ? applicationName : "none") + "," + line + "," +
+             std::to_string(showState) + "," +
+             (currentDirectory != nullptr ? currentDirectory : "none") + ")");
+    SimThread* self = pc.Current();
+    if (startupInfo == nullptr || processInformation == nullptr ||
+        startupInfo->cb != sizeof(STARTUPINFOA)) {
+        self->lastError = ERROR_INVALID_PARAMETER;
+        return FALSE;
+    }
+    pc.processStarts.push_back(sim::SimPc::ProcessStart{line, showState, pc.nowMs});
+    // Only the companion exists on this PC, started by its command line alone.
+    if (commandLine == nullptr || applicationName != nullptr || !pc.StartsCompanion(line)) {
+        self->lastError = ERROR_FILE_NOT_FOUND;
+        return FALSE;
+    }
+    pc.StartCompanionModel();
+    processInformation->hProcess = pc.AddHandle(pc.NewObject(ObjectKind::Process), "process");
+    processInformation->hThread = pc.AddHandle(pc.NewObject(ObjectKind::Thread), "thread");
+    processInformation->dwProcessId = COMPANION_PROCESS_ID;
+    processInformation->dwThreadId = COMPANION_PROCESS_ID + 4;
+    return TRUE;
 }
 
 BOOLEAN WINAPI SetSuspendState(BOOLEAN hibernate, BOOLEAN force, BOOLEAN wakeEventsDisabled)

@@ -101,12 +101,32 @@ namespace {
 bool IsPrivateCall(const std::string& text)
 {
     static const char* const PRIVATE_CALLS[] = {
-        "CreateFileA",           "GetFileSize",           "ReadFile",         "WriteFile",
-        "SetFilePointer",        "SetEndOfFile",          "FlushFileBuffers", "DeleteFileA",
-        "SetFileAttributesA",    "GlobalAlloc",           "GlobalFree",       "GetSystemTime",
-        "GetTickCount",          "GetCommandLineA",       "GetModuleHandleA", "GetCurrentProcess",
-        "TranslateMessage",      "LoadCursorA",           "GetStockObject",   "OpenProcessToken",
-        "LookupPrivilegeValueA", "AdjustTokenPrivileges", "mouse_event",      "CloseHandle(file#",
+        "CreateFileA",
+        "GetFileSize",
+        "ReadFile",
+        "WriteFile",
+        "SetFilePointer",
+        "SetEndOfFile",
+        "FlushFileBuffers",
+        "DeleteFileA",
+        "SetFileAttributesA",
+        "GlobalAlloc",
+        "GlobalFree",
+        "GetSystemTime",
+        "GetTickCount",
+        "GetCommandLineA",
+        "GetModuleHandleA",
+        "GetCurrentProcess",
+        "TranslateMessage",
+        "LoadCursorA",
+        "GetStockObject",
+        "OpenProcessToken",
+        "LookupPrivilegeValueA",
+        "AdjustTokenPrivileges",
+        "mouse_event",
+        "GetFileAttributesA",
+        "MoveFileExA",
+        "CloseHandle(file#",
         "CloseHandle(token#",
     };
     for (const char* call : PRIVATE_CALLS) {
@@ -125,6 +145,7 @@ bool IsPrivateCall(const std::string& text)
 void Impl::Trace(std::string text)
 {
     PauseAt(text.substr(0, text.find_first_of("( ")));
+    EndProcessIfDue();
     if (policy != nullptr && currentThread != nullptr) {
         currentThread->privateCall = IsPrivateCall(text);
     }
@@ -196,6 +217,30 @@ SimThread* Impl::TakeReady()
     SimThread* t = readyQueue[chosen];
     readyQueue.erase(readyQueue.begin() + static_cast<std::ptrdiff_t>(chosen));
     return t;
+}
+
+void Impl::EndProcessIfDue()
+{
+    SimThread* self = Current();
+    // Only a program's own calls count; a thread already unwinding, or one
+    // past its body, cannot be ended a second time.
+    if (self->isController || self->process == nullptr || !self->process->running || !self->body ||
+        std::uncaught_exceptions() > 0) {
+        return;
+    }
+    bool due = false;
+    for (Fault& fault : faults) {
+        if (fault.kind == FaultKind::ProcessEnds && ++fault.count == fault.n) {
+            due = true;
+        }
+    }
+    if (!due) {
+        return;
+    }
+    faultHit = true;
+    trace.push_back(TraceEntry{nowMs, self->name, "process ended from outside"});
+    EndProcess(self->process, 1);
+    throw ThreadExit{};
 }
 
 void Impl::PauseAt(const std::string& call)

@@ -277,6 +277,66 @@ void CheckUnsharedOpenFailsWhileAnotherIsOpen(ContractReport& report)
     CONTRACT_EXPECT(report, DeleteFileA(SCRATCH_FILE_NAME) != FALSE);
 }
 
+// --- A file replaced in one step ------------------------------------------------------
+
+constexpr char REPLACEMENT_FILE_NAME[] = "DZCONTRACT.NEW";
+constexpr DWORD REPLACE_FLAGS = MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH;
+
+bool WriteScratch(const char* name, const char* text, DWORD length)
+{
+    HANDLE file =
+        CreateFileA(name, GENERIC_WRITE, 0, NULL, CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL, NULL);
+    DWORD written = 0;
+    const bool whole = file != INVALID_HANDLE_VALUE &&
+                       WriteFile(file, text, length, &written, NULL) != FALSE && written == length;
+    CloseHandle(file);
+    return whole;
+}
+
+DWORD ScratchSize()
+{
+    HANDLE file = Open(GENERIC_READ, FILE_SHARE_READ, OPEN_EXISTING);
+    const DWORD size = GetFileSize(file, NULL);
+    CloseHandle(file);
+    return size;
+}
+
+void CheckRenameReplacesAClosedTargetOnly(ContractReport& report)
+{
+    CONTRACT_EXPECT(report, WriteScratch(SCRATCH_FILE_NAME, "old", 3));
+    CONTRACT_EXPECT(report, WriteScratch(REPLACEMENT_FILE_NAME, "new!", 4));
+    // A reader that does not share delete keeps the target as it is.
+    HANDLE reader = Open(GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE, OPEN_EXISTING);
+    CONTRACT_EXPECT(report, reader != INVALID_HANDLE_VALUE);
+    CONTRACT_EXPECT(report,
+                    MoveFileExA(REPLACEMENT_FILE_NAME, SCRATCH_FILE_NAME, REPLACE_FLAGS) == FALSE);
+    CONTRACT_EXPECT(report, GetLastError() == ERROR_ACCESS_DENIED);
+    CloseHandle(reader);
+    CONTRACT_EXPECT(report, ScratchSize() == 3);
+
+    // A source held open without delete sharing cannot be moved.
+    HANDLE source = CreateFileA(REPLACEMENT_FILE_NAME, GENERIC_READ, FILE_SHARE_READ, NULL,
+                                OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, NULL);
+    CONTRACT_EXPECT(report, source != INVALID_HANDLE_VALUE);
+    CONTRACT_EXPECT(report,
+                    MoveFileExA(REPLACEMENT_FILE_NAME, SCRATCH_FILE_NAME, REPLACE_FLAGS) == FALSE);
+    CONTRACT_EXPECT(report, GetLastError() == ERROR_SHARING_VIOLATION);
+    CloseHandle(source);
+    CONTRACT_EXPECT(report, ScratchSize() == 3);
+
+    // Not asked to replace: the target stays.
+    CONTRACT_EXPECT(report, MoveFileExA(REPLACEMENT_FILE_NAME, SCRATCH_FILE_NAME, 0) == FALSE);
+    CONTRACT_EXPECT(report, GetLastError() == ERROR_ALREADY_EXISTS);
+
+    // Closed, it is replaced, and the source's name is gone.
+    CONTRACT_EXPECT(report,
+                    MoveFileExA(REPLACEMENT_FILE_NAME, SCRATCH_FILE_NAME, REPLACE_FLAGS) != FALSE);
+    CONTRACT_EXPECT(report, ScratchSize() == 4);
+    CONTRACT_EXPECT(report, GetFileAttributesA(REPLACEMENT_FILE_NAME) == INVALID_FILE_ATTRIBUTES);
+    CONTRACT_EXPECT(report, GetLastError() == ERROR_FILE_NOT_FOUND);
+    CONTRACT_EXPECT(report, DeleteFileA(SCRATCH_FILE_NAME) != FALSE);
+}
+
 // --- The message loop ends at WM_QUIT ----------------------------------------------
 
 void CheckGetMessageEndsAtQuit(ContractReport& report)
@@ -655,6 +715,7 @@ const ContractCheck CONTRACT_CHECKS[] = {
     {"WaitOnNoHandleFailsAtOnce", CheckWaitOnNoHandleFailsAtOnce},
     {"UnsharedOpenFailsWhileAnotherIsOpen", CheckUnsharedOpenFailsWhileAnotherIsOpen},
     {"GetMessageEndsAtQuit", CheckGetMessageEndsAtQuit},
+    {"RenameReplacesAClosedTargetOnly", CheckRenameReplacesAClosedTargetOnly},
     {"NamedMutexTellsWhetherItExisted", CheckNamedMutexTellsWhetherItExisted},
     {"WaitOnTimerAndEvent", CheckWaitOnTimerAndEvent},
     {"BoundedSendFailsAtOnceOrAfterTheBound", CheckBoundedSendFailsAtOnceOrAfterTheBound},

@@ -34,6 +34,8 @@ namespace {
 using namespace e2e;
 
 const char TOOL_FILE[] = "DOZECTL.EXE";
+// The same tool built without a console, for scheduled tasks.
+const char WINDOWLESS_TOOL_FILE[] = "DOZECTLW.EXE";
 const char LOG_FILE[] = "DOZEWARD.LOG";
 const char STAGE_FOLDER[] = "Operator Station";
 
@@ -70,6 +72,7 @@ struct Context {
     std::string stageDir;
     std::string supervisorPath;
     std::string toolPath;
+    std::string windowlessToolPath;
     std::string logPath;
     std::vector<Process> started; // every supervisor the runner made, for the clean-up
     Process supervisor;
@@ -177,8 +180,10 @@ HANDLE CreateOutputFile(const std::string& path)
 // Runs DOZECTL with the given argument text (quoted as on a command prompt)
 // and waits for it. Returns false, having failed the check, if it could not
 // be run or did not end in time.
-bool RunTool(const Context& context, const std::string& arguments, ToolRun* run)
+bool RunTool(const Context& context, const std::string& arguments, ToolRun* run,
+             bool windowless = false)
 {
+    const std::string& toolPath = windowless ? context.windowlessToolPath : context.toolPath;
     const std::string outPath = context.workDir + "\\dozectl.out";
     const std::string errPath = context.workDir + "\\dozectl.err";
     HANDLE out = CreateOutputFile(outPath);
@@ -193,7 +198,7 @@ bool RunTool(const Context& context, const std::string& arguments, ToolRun* run)
         }
         return false;
     }
-    std::string commandLine = "\"" + context.toolPath + "\"";
+    std::string commandLine = "\"" + toolPath + "\"";
     if (!arguments.empty()) {
         commandLine += " " + arguments;
     }
@@ -206,8 +211,8 @@ bool RunTool(const Context& context, const std::string& arguments, ToolRun* run)
     startup.hStdOutput = out;
     startup.hStdError = err;
     PROCESS_INFORMATION info = {};
-    const BOOL created = CreateProcessA(context.toolPath.c_str(), mutableLine.data(), NULL, NULL,
-                                        TRUE, 0, NULL, context.stageDir.c_str(), &startup, &info);
+    const BOOL created = CreateProcessA(toolPath.c_str(), mutableLine.data(), NULL, NULL, TRUE, 0,
+                                        NULL, context.stageDir.c_str(), &startup, &info);
     const DWORD createError = GetLastError();
     CloseHandle(out);
     CloseHandle(err);
@@ -233,6 +238,41 @@ bool RunTool(const Context& context, const std::string& arguments, ToolRun* run)
 bool IsOneLine(const std::string& text)
 {
     return !text.empty() && text.find('\n') == text.size() - 1;
+}
+
+bool Contains(const std::string& text, const std::string& part)
+{
+    return text.find(part) != std::string::npos;
+}
+
+// The line that starts with prefix, without its end, or "".
+std::string LineOf(const std::string& text, const std::string& prefix)
+{
+    std::size_t at = 0;
+    if (text.compare(0, prefix.size(), prefix) != 0) {
+        at = text.find("\n" + prefix);
+        if (at == std::string::npos) {
+            return std::string();
+        }
+        ++at;
+    }
+    return text.substr(at, text.find('\n', at) - at);
+}
+
+// The value of "key=" in key=value output, or "<none>".
+std::string ValueOf(const std::string& keyValues, const std::string& key)
+{
+    const std::string start = key + "=";
+    std::size_t at = keyValues.compare(0, start.size(), start) == 0 ? 0 : std::string::npos;
+    if (at == std::string::npos) {
+        at = keyValues.find("\n" + start);
+        if (at == std::string::npos) {
+            return "<none>";
+        }
+        ++at;
+    }
+    at += start.size();
+    return keyValues.substr(at, keyValues.find('\n', at) - at);
 }
 
 // Runs DOZECTL and fails the check unless it ends with the exit code, prints
@@ -307,9 +347,11 @@ void NoSupervisorGivesExitCodeOne(Context& context)
         const char* expectedOut; // all of its standard output
     } commands[] = {
         {"sleep 60", ""},
+        {"sleep 0 --no-wake", ""},
         {"cancel", ""},
         {"stop", ""},
-        {"status", "supervisor: not running\ncompanion: not running\n"},
+        {"status", "supervisor: not running in this session\ncompanion: no window open\n"},
+        {"status --format=keyvalue", "supervisor=not running\ncompanion_window=missing\n"},
     };
     for (const auto& command : commands) {
         ToolRun run;
@@ -348,7 +390,17 @@ void StatusWithSupervisorAndNoCompanion(Context& context)
         return;
     }
     ToolRun run;
-    ExpectTool(context, "status", 0, "supervisor: running\ncompanion: not running\n", &run);
+    if (!ExpectTool(context, "status", 0, NULL, &run)) {
+        return;
+    }
+    for (const char* line : {"supervisor: running, version 1.0.0\n", "companion: no window open\n",
+                             "cycle: none under way\n", "last hibernation: none requested\n",
+                             "watchdog: armed\n", "companion starts: 0; failed starts: 0\n"}) {
+        if (!Contains(run.out, line)) {
+            Fail("DOZECTL status: no line \"%s\" in \"%s\"", line, run.out.c_str());
+            return;
+        }
+    }
 }
 
 void StatusWithSupervisorAndCompanion(Context& context)
@@ -364,7 +416,137 @@ void StatusWithSupervisorAndCompanion(Context& context)
     printf("      companion started %lu ms after the supervisor\n",
            GetTickCount() - context.supervisorStartTick);
     ToolRun run;
-    ExpectTool(context, "status", 0, "supervisor: running\ncompanion: running\n", &run);
+    if (!ExpectTool(context, "status --format=keyvalue", 0, NULL, &run)) {
+        return;
+    }
+    const struct {
+        const char* key;
+        const char* value;
+    } expected[] = {{"supervisor", "running"}, {"companion_window", "present"},
+                    {"cycle", "none"},         {"watchdog", "armed"},
+                    {"version", "1.0.0"},      {"companion_start_failures", "0"}};
+    for (const auto& pair : expected) {
+        if (ValueOf(run.out, pair.key) != pair.value) {
+            Fail("DOZECTL status --format=keyvalue: %s=%s, expected %s in \"%s\"", pair.key,
+                 ValueOf(run.out, pair.key).c_str(), pair.value, run.out.c_str());
+            return;
+        }
+    }
+    // The watchdog started it (more than once if it was slow to show its window).
+    if (ValueOf(run.out, "companion_starts") == "0" ||
+        ValueOf(run.out, "last_start_utc").size() != 20) {
+        Fail("DOZECTL status: no start recorded in \"%s\"", run.out.c_str());
+        return;
+    }
+    // The windowless twin answers the same, through the same handles.
+    ToolRun twin;
+    if (RunTool(context, "status --format=keyvalue", &twin, true) &&
+        (twin.exitCode != 0 || twin.out != run.out)) {
+        Fail("DOZECTLW status: exit code %lu, output \"%s\"", twin.exitCode, twin.out.c_str());
+    }
+}
+
+// check reads this PC and reports every item, whatever Wine provides of the
+// power services; it exits 0 or, when an item would make a cycle fail, 7.
+void CheckRunsToItsEnd(Context& context)
+{
+    if (!SupervisorRuns(context)) {
+        return;
+    }
+    ToolRun run;
+    if (!RunTool(context, "check", &run)) {
+        return;
+    }
+    printf("%s", run.out.c_str());
+    if (run.exitCode != 0 && run.exitCode != 7) {
+        Fail("DOZECTL check: exit code %lu (stderr \"%s\")", run.exitCode, run.err.c_str());
+        return;
+    }
+    for (const char* subject :
+         {"the supervisor runs in this session", "ORB.EXE lies beside the supervisor",
+          "the log's folder is writable", "hibernation is available", "wake timers on AC power",
+          "wake timers on battery", "no sign-in is required on wake",
+          "this user holds the shutdown privilege"}) {
+        if (!Contains(run.out, subject)) {
+            Fail("DOZECTL check: no item \"%s\"", subject);
+            return;
+        }
+    }
+    // The supervisor runs here, and ORB.EXE lies beside it in a writable folder.
+    for (const char* line : {"OK       the supervisor runs in this session\n",
+                             "OK       ORB.EXE lies beside the supervisor\n",
+                             "OK       the log's folder is writable\n"}) {
+        if (!Contains(run.out, line)) {
+            Fail("DOZECTL check: no line \"%s\"", line);
+            return;
+        }
+    }
+    const std::string verdict = LineOf(run.out, "check: ");
+    const bool failedItems = Contains(run.out, "\nFAILED ");
+    if (verdict.empty() || failedItems != (run.exitCode == 7)) {
+        Fail("DOZECTL check: exit code %lu with the verdict \"%s\"", run.exitCode, verdict.c_str());
+    }
+}
+
+// install --print shows the task definitions for the folder DOZECTL lies in
+// and the schtasks lines, and runs nothing.
+void InstallPrintShowsTheTasks(Context& context)
+{
+    ToolRun run;
+    if (!ExpectTool(context, "install --print --nightly 23:00 --wake-after 21600", 0, NULL, &run)) {
+        return;
+    }
+    const std::string quotedCommand =
+        "<Command>\"" + context.stageDir + "\\DOZEWARD.EXE\"</Command>";
+    for (const std::string& part :
+         {std::string("<LogonTrigger>"), quotedCommand,
+          "<WorkingDirectory>" + context.stageDir + "</WorkingDirectory>",
+          std::string("<ExecutionTimeLimit>PT0S</ExecutionTimeLimit>"),
+          std::string("<DisallowStartIfOnBatteries>false</DisallowStartIfOnBatteries>"),
+          std::string("<StartBoundary>2025-01-01T23:00:00</StartBoundary>"),
+          std::string("\\DOZECTLW.EXE\"</Command>"),
+          std::string("<Arguments>sleep 21600</Arguments>"),
+          std::string("schtasks /Create /TN \"DOZEWARD\" /XML \""),
+          std::string("schtasks /Create /TN \"DOZEWARD nightly sleep\" /XML \"")}) {
+        if (!Contains(run.out, part)) {
+            Fail("DOZECTL install --print: no \"%s\" in \"%s\"", part.c_str(), run.out.c_str());
+            return;
+        }
+    }
+    if (!ExpectTool(context, "uninstall --print", 0,
+                    "schtasks /Delete /TN \"DOZEWARD nightly sleep\" /F\n"
+                    "schtasks /Delete /TN \"DOZEWARD\" /F\n",
+                    &run)) {
+        return;
+    }
+}
+
+// Registering for real needs Wine's schtasks to take a task from XML; where
+// it does not, the check says so and skips, as it cannot prove anything.
+void InstallRegistersWhereSchtasksCan(Context& context)
+{
+    ToolRun run;
+    if (!RunTool(context, "install", &run)) {
+        return;
+    }
+    if (run.exitCode == 8 && Contains(run.err, "schtasks")) {
+        printf("      SKIPPED: this Wine's schtasks does not register the task (%s)\n",
+               LineOf(run.err, "DOZECTL: ").c_str());
+        return;
+    }
+    if (run.exitCode != 0 || !Contains(run.out, "registered the task \"DOZEWARD\"")) {
+        Fail("DOZECTL install: exit code %lu, stdout \"%s\", stderr \"%s\"", run.exitCode,
+             run.out.c_str(), run.err.c_str());
+        return;
+    }
+    printf("      %s\n", LineOf(run.out, "registered").c_str());
+    // Removing both: the nightly task was not installed, which uninstall says.
+    if (!RunTool(context, "uninstall", &run)) {
+        return;
+    }
+    if (run.exitCode != 8 || !Contains(run.err, "nightly sleep")) {
+        Fail("DOZECTL uninstall: exit code %lu, stderr \"%s\"", run.exitCode, run.err.c_str());
+    }
 }
 
 // Each line must be refused before anything is sent: the usage error, or the
@@ -395,13 +577,21 @@ void BadArgumentsSendNothing(Context& context)
         {"cancel now", 2},
         {"stop 1", 2},
         {"status -v", 2},
+        {"status --format=json", 2},
         {"--help sleep", 2},
         {"hibernate", 2},
-        {"SLEEP 1", 2},
         {"\"\"", 2},
-        {"", 0},
+        // No wake-up only when said so.
+        {"sleep 0", 2},
+        {"sleep -5", 2},
+        {"sleep 5 --no-wake", 2},
+        {"check now", 2},
+        {"install --nightly 25:00 --wake-after 60", 2},
+        {"install --nightly 23:00", 2},
+        {"uninstall now", 2},
         {"-h", 0},
         {"--help", 0},
+        {"/?", 0},
     };
     const DWORD startMs = GetTickCount();
     for (const auto& line : lines) {
@@ -415,8 +605,19 @@ void BadArgumentsSendNothing(Context& context)
             return;
         }
     }
+    // No arguments at all: the usage, on standard error, and bad usage.
+    ToolRun bare;
+    if (!RunTool(context, "", &bare)) {
+        return;
+    }
+    if (bare.exitCode != 2 || !bare.out.empty() ||
+        bare.err.compare(0, 15, "Usage: DOZECTL ") != 0) {
+        Fail("DOZECTL with no arguments: exit code %lu, stdout \"%s\", stderr \"%s\"",
+             bare.exitCode, bare.out.c_str(), bare.err.c_str());
+        return;
+    }
     printf("      %u command lines in %lu ms\n",
-           static_cast<unsigned>(sizeof lines / sizeof lines[0]), GetTickCount() - startMs);
+           static_cast<unsigned>(sizeof lines / sizeof lines[0] + 1), GetTickCount() - startMs);
     Sleep(NOTHING_SENT_WAIT_MS);
     if (FindWindowA(COMPANION_CLASS, NULL) != context.companionWindow) {
         Fail("the companion's window changed: a command was sent");
@@ -448,7 +649,18 @@ void SleepRunsOneCycle(Context& context)
         return;
     }
     printf("      companion closed %lu ms after the command\n", GetTickCount() - commandTick);
-    if (!ExpectTool(context, "sleep " + std::to_string(CYCLE_DELAY_SECONDS), 0, "", &run)) {
+    // During the cycle: status says so, and a second sleep is refused with 4.
+    if (!ExpectTool(context, "status --format=keyvalue", 0, NULL, &run)) {
+        return;
+    }
+    const std::string stage = ValueOf(run.out, "cycle");
+    printf("      status during the cycle: cycle=%s\n", stage.c_str());
+    if (stage == "none" || stage == "<none>" || ValueOf(run.out, "watchdog") != "stopped" ||
+        ValueOf(run.out, "cycles_started") != "1") {
+        Fail("DOZECTL status during a cycle: \"%s\"", run.out.c_str());
+        return;
+    }
+    if (!ExpectTool(context, "Sleep " + std::to_string(CYCLE_DELAY_SECONDS), 4, "", &run)) {
         return;
     }
     // Only the cycle starts the companion again: the watchdog is off meanwhile.
@@ -504,7 +716,17 @@ void CancelDuringCycleHandsBackToWatchdog(Context& context)
     }
     const std::vector<LogEntry> before = ParseLog(ReadLog(context));
     ToolRun run;
-    if (!ExpectTool(context, "sleep " + std::to_string(CANCELLED_DELAY_SECONDS), 0, "", &run)) {
+    // Nothing armed after the cycle: the cancel says so, and changes nothing.
+    if (!ExpectTool(context, "cancel", 5, "", &run) ||
+        !ExpectTool(context, "status --format=keyvalue", 0, NULL, &run)) {
+        return;
+    }
+    if (ValueOf(run.out, "cycle") != "none" || ValueOf(run.out, "hibernation") == "none" ||
+        ValueOf(run.out, "wake_ups_cancelled") != "0" || ValueOf(run.out, "watchdog") != "armed") {
+        Fail("DOZECTL status after a cycle: \"%s\"", run.out.c_str());
+        return;
+    }
+    if (!ExpectTool(context, "SLEEP " + std::to_string(CANCELLED_DELAY_SECONDS), 0, "", &run)) {
         return;
     }
     const DWORD commandTick = GetTickCount();
@@ -526,7 +748,16 @@ void CancelDuringCycleHandsBackToWatchdog(Context& context)
         Fail("the companion runs during the cycle");
         return;
     }
-    if (!ExpectTool(context, "cancel", 0, "", &run)) {
+    if (!ExpectTool(context, "status", 0, NULL, &run)) {
+        return;
+    }
+    // Wine accepts the hibernation request and returns at once: waiting.
+    printf("      %s\n", LineOf(run.out, "cycle:").c_str());
+    if (!Contains(run.out, "cycle: waiting for the wake-up at ")) {
+        Fail("DOZECTL status while the cycle waits: \"%s\"", run.out.c_str());
+        return;
+    }
+    if (!ExpectTool(context, "Cancel", 0, "", &run)) {
         return;
     }
     const DWORD cancelTick = GetTickCount();
@@ -574,16 +805,86 @@ void StopEndsSupervisorWithZero(Context& context)
     }
 }
 
+// A folder whose name lies outside the ANSI code page (Greek capital omega
+// is not in code page 1252). The manifest's UTF-8 code page lets the
+// supervisor's narrow calls carry it whole; without it the command line
+// would hold "?" and the companion beside it would never start.
+const wchar_t WIDE_STAGE_FOLDER[] = L"Kiosk \u03a9mega";
+
+std::wstring Widen(const std::string& text)
+{
+    std::wstring wide(text.size() + 1, L'\0');
+    const int count =
+        MultiByteToWideChar(CP_ACP, 0, text.c_str(), -1, &wide[0], static_cast<int>(wide.size()));
+    wide.resize(count > 0 ? count - 1 : 0);
+    return wide;
+}
+
+void NonAsciiFolderStartsTheCompanion(Context& context)
+{
+    if (FindWindowA(SUPERVISOR_CLASS, NULL) != NULL || FindWindowA(COMPANION_CLASS, NULL) != NULL) {
+        CloseAllWindowsOf(COMPANION_CLASS);
+        if (!WaitForNoWindow(COMPANION_CLASS, EXIT_TIMEOUT_MS) ||
+            FindWindowA(SUPERVISOR_CLASS, NULL) != NULL) {
+            Fail("a supervisor or companion from the earlier checks is still there");
+            return;
+        }
+    }
+    const std::wstring folder = Widen(context.workDir) + L"\\" + WIDE_STAGE_FOLDER;
+    CreateDirectoryW(folder.c_str(), NULL);
+    const std::wstring from = Widen(context.stageDir) + L"\\";
+    for (const wchar_t* file : {L"DOZEWARD.EXE", L"ORB.EXE"}) {
+        if (!CopyFileW((from + file).c_str(), (folder + L"\\" + file).c_str(), FALSE)) {
+            Fail("cannot copy a program into the non-ASCII folder (error %lu)", GetLastError());
+            return;
+        }
+    }
+    std::wstring commandLine = L"\"" + folder + L"\\DOZEWARD.EXE\"";
+    STARTUPINFOW startup = {};
+    startup.cb = sizeof startup;
+    PROCESS_INFORMATION info = {};
+    if (!CreateProcessW(NULL, &commandLine[0], NULL, NULL, FALSE, 0, NULL, folder.c_str(), &startup,
+                        &info)) {
+        Fail("cannot start the supervisor in the non-ASCII folder (error %lu)", GetLastError());
+        return;
+    }
+    CloseHandle(info.hThread);
+    context.started.push_back({info.hProcess, info.dwProcessId});
+    HWND control = WaitForWindow(SUPERVISOR_CLASS, START_TIMEOUT_MS);
+    if (control == NULL) {
+        Fail("the supervisor in the non-ASCII folder shows no control window");
+        return;
+    }
+    const DWORD startTick = GetTickCount();
+    HWND companion = WaitForWindow(COMPANION_CLASS, COMPANION_TIMEOUT_MS);
+    if (companion == NULL) {
+        Fail("no companion within %lu ms: the folder's name did not reach the supervisor whole",
+             COMPANION_TIMEOUT_MS);
+    } else {
+        printf("      companion started from the non-ASCII folder %lu ms after the supervisor\n",
+               GetTickCount() - startTick);
+    }
+    SendClose(control);
+    WaitForSingleObject(info.hProcess, EXIT_TIMEOUT_MS);
+    CloseAllWindowsOf(COMPANION_CLASS);
+}
+
 const Check<Context> CHECKS[] = {
     {"no supervisor: sleep, cancel, stop, status give exit code 1 and one error line",
      NoSupervisorGivesExitCodeOne},
     {"status: supervisor running, companion not yet", StatusWithSupervisorAndNoCompanion},
-    {"status: supervisor and companion running", StatusWithSupervisorAndCompanion},
+    {"status: supervisor and companion running, also from DOZECTLW",
+     StatusWithSupervisorAndCompanion},
+    {"check: every item, and exit code 0 or 7 as they say", CheckRunsToItsEnd},
+    {"install --print and uninstall --print: the tasks, nothing run", InstallPrintShowsTheTasks},
+    {"install and uninstall, where Wine's schtasks can", InstallRegistersWhereSchtasksCan},
     {"bad arguments: exit code 2, nothing sent; help: exit code 0", BadArgumentsSendNothing},
-    {"sleep 2: one cycle, a second sleep during it ignored", SleepRunsOneCycle},
-    {"cancel during sleep 60: no WAKEUP, watchdog restarts the companion",
+    {"sleep 2: one cycle, status during it, a second sleep refused with 4", SleepRunsOneCycle},
+    {"cancel with nothing armed: 5; cancel during sleep 60: watchdog restarts the companion",
      CancelDuringCycleHandsBackToWatchdog},
     {"stop: supervisor ends with exit code 0, companion keeps running", StopEndsSupervisorWithZero},
+    {"a folder named outside the ANSI code page: the companion starts",
+     NonAsciiFolderStartsTheCompanion},
 };
 
 bool Stage(Context& context)
@@ -599,13 +900,14 @@ bool Stage(Context& context)
     // A log left by an earlier run would say nothing about this one.
     DeleteFileA(context.logPath.c_str());
     const std::string buildDir = Directory(modulePath);
-    for (const char* file : {SUPERVISOR_FILE, COMPANION_FILE, TOOL_FILE}) {
+    for (const char* file : {SUPERVISOR_FILE, COMPANION_FILE, TOOL_FILE, WINDOWLESS_TOOL_FILE}) {
         if (!CopyBeside(buildDir, context.stageDir, file)) {
             return false;
         }
     }
     context.supervisorPath = context.stageDir + "\\" + SUPERVISOR_FILE;
     context.toolPath = context.stageDir + "\\" + TOOL_FILE;
+    context.windowlessToolPath = context.stageDir + "\\" + WINDOWLESS_TOOL_FILE;
     printf("stage folder: %s\n", context.stageDir.c_str());
     return true;
 }

@@ -3,7 +3,9 @@
 //
 // Checks that the real services give what the simulated PC promises: a
 // prepend to a new and to an existing file, old bytes that are no text kept
-// byte for byte, and a file that another process holds open, even only for
+// byte for byte, no file but the log left in its folder after an entry (the
+// new contents are written beside the log and renamed over it), the log's
+// attributes kept, and a file that another process holds open, even only for
 // reading, left untouched. The holding process is this program started
 // again with "hold PATH".
 #ifndef WIN32_LEAN_AND_MEAN
@@ -105,6 +107,41 @@ void HeldByAnotherProcessIsLeftUntouched(const std::string& old)
           holding ? "file became " + now : "the holder did not open the file");
 }
 
+// Every file in the current folder, by name.
+std::string FilesHere()
+{
+    std::string names;
+    WIN32_FIND_DATAA found = {};
+    HANDLE search = FindFirstFileA("*", &found);
+    if (search == INVALID_HANDLE_VALUE) {
+        return names;
+    }
+    do {
+        if ((found.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) == 0) {
+            names += std::string(names.empty() ? "" : ", ") + found.cFileName;
+        }
+    } while (FindNextFileA(search, &found));
+    FindClose(search);
+    return names;
+}
+
+void AttributesAreKept(const std::string& old)
+{
+    WriteAll(LOG_FILE_NAME, old);
+    const DWORD hiddenArchive = FILE_ATTRIBUTE_HIDDEN | FILE_ATTRIBUTE_ARCHIVE;
+    SetFileAttributesA(LOG_FILE_NAME, hiddenArchive);
+    const DWORD before = GetFileAttributesA(LOG_FILE_NAME);
+    WriteLogEntry("WAKEUP");
+    const DWORD after = GetFileAttributesA(LOG_FILE_NAME);
+    const std::string now = ReadAll(LOG_FILE_NAME);
+    char detail[96];
+    std::snprintf(detail, sizeof detail, "attributes 0x%lX before, 0x%lX after", before, after);
+    Check(now.size() == 21 + old.size() && now.compare(21, std::string::npos, old) == 0 &&
+              (after & FILE_ATTRIBUTE_HIDDEN) != 0,
+          "a hidden log stays hidden and keeps its old bytes", detail);
+    SetFileAttributesA(LOG_FILE_NAME, FILE_ATTRIBUTE_NORMAL);
+}
+
 } // namespace
 
 int main(int argc, char** argv)
@@ -140,7 +177,14 @@ int main(int argc, char** argv)
               afterOdd.compare(21, std::string::npos, odd) == 0,
           "old bytes that are no text follow byte for byte");
 
+    Check(FilesHere() == LOG_FILE_NAME, "after the entries no file but the log is left",
+          FilesHere());
+
+    AttributesAreKept(afterOdd);
+
     HeldByAnotherProcessIsLeftUntouched(afterOdd);
+    Check(FilesHere() == LOG_FILE_NAME, "after a dropped entry no file but the log is left",
+          FilesHere());
 
     std::printf("%d passed, %d failed\n", passed, failed);
     return failed == 0 ? 0 : 1;

@@ -94,27 +94,81 @@ TEST_F(CommandTest, CancelBeforeTheTimerIsArmedFindsNothingAndTheCycleGoesOn)
     ExpectNothingLeftBehind();
 }
 
-TEST_F(CommandTest, CancelBetweenTheArmingAndTheWaitLetsTheWaitEndAtOnce)
+// A cancel placed just before each call the worker makes from the store of
+// its timer up to its wait. Whatever the moment, no timer is armed after the
+// cancel took it and no hibernation is requested after that: a cancel that
+// comes while the worker arms and requests the hibernation waits until the
+// request has returned (the PC woke at the due time), and then acts on the
+// spent timer as a cancel during the closing steps does. A cancel before the
+// store finds no timer and the cycle goes on.
+TEST_F(CommandTest, CancelAtEveryPointFromTheStoreToTheWaitIsNeverUndone)
 {
-    pc.PauseBefore("SetSuspendState");
-    Command(906, 3600);
-    pc.Advance(7 * SECOND_MS);
-    ASSERT_TRUE(pc.Paused());
-    const std::uint64_t cancelAt = pc.NowMs();
-    EXPECT_EQ(Command(999), 0);
-    EXPECT_EQ(CountCalls("CancelWaitableTimer"), 1);
-    EXPECT_EQ(WatchdogDueMs(), cancelAt + 10000);
-    pc.Resume();
-    pc.RunUntilIdle();
-    // Hibernation is still requested; nothing is armed to end it.
-    ASSERT_TRUE(pc.Hibernating());
-    pc.WakeUp();
-    const std::uint64_t wokeAt = pc.NowMs();
-    pc.Advance(AFTER_WAKE_MS);
-    ASSERT_EQ(pc.MouseMoves().size(), 2U);
-    EXPECT_EQ(pc.MouseMoves()[0].atMs, wokeAt) << "the wait must end at once";
-    EXPECT_EQ(CountCalls("WaitForMultipleObjects"), 0);
-    ExpectNothingLeftBehind();
+    const struct {
+        const char* before;
+        bool takesTheTimer;
+        const char* firstPast = nullptr; // a call to pass first, where the name is not unique
+    } points[] = {
+        {"WaitForSingleObject", false}, // the worker's wait for the guard, before the store
+        {"SetWaitableTimer", true},
+        {"OpenProcessToken", true},
+        {"LookupPrivilegeValueA", true},
+        {"AdjustTokenPrivileges", true},
+        {"CloseHandle", true, "AdjustTokenPrivileges"}, // the token's, not the log's
+        {"SetSuspendState", true},
+        {"ReleaseMutex", true},
+        {"WaitForMultipleObjects", true},
+    };
+    for (const auto& point : points) {
+        SCOPED_TRACE(std::string("cancel before ") + point.before);
+        pc.ClearTrace();
+        const int hibernationsBefore = pc.HibernationCount();
+        Command(906, 3600);
+        if (point.firstPast != nullptr) {
+            pc.PauseBefore(point.firstPast);
+            ASSERT_TRUE(pc.AdvanceUntil([&] { return pc.Paused(); }, 2 * HOUR_MS));
+            pc.Resume();
+            pc.PauseBefore(point.before);
+        } else {
+            pc.PauseBefore(point.before);
+        }
+        ASSERT_TRUE(pc.AdvanceUntil([&] { return pc.Paused(); }, 2 * HOUR_MS));
+        if (point.firstPast != nullptr) {
+            EXPECT_EQ(pc.Trace().back().text.rfind(point.firstPast, 0), 0U) << "held elsewhere";
+        }
+        pc.PostFromOutside(control, WM_APP + 1, 999, 0);
+        pc.RunUntilIdle();
+        pc.Resume();
+
+        if (point.takesTheTimer) {
+            ASSERT_TRUE(pc.AdvanceUntil([&] { return CountCalls("CancelWaitableTimer") == 1; },
+                                        2 * HOUR_MS));
+            // The watchdog's next check comes one period after the cancel.
+            const std::vector<TimedCall> cancels = CallsSince(0, {"CancelWaitableTimer"});
+            EXPECT_EQ(WatchdogDueMs(), cancels[0].atMs + 10000);
+        } else {
+            pc.RunUntilIdle();
+            EXPECT_FALSE(WatchdogArmed()) << "a cancel that finds nothing re-arms nothing";
+        }
+        pc.Advance(2 * HOUR_MS);
+
+        // Nothing is armed or hibernated once the cancel has the timer.
+        const std::vector<std::string> calls = pc.TraceTexts(
+            {"CancelWaitableTimer", "SetWaitableTimer", "SetSuspendState", "CreateWaitableTimerA"});
+        const auto cancel = std::find_if(calls.begin(), calls.end(), [](const std::string& call) {
+            return call.rfind("CancelWaitableTimer", 0) == 0;
+        });
+        EXPECT_EQ(cancel != calls.end(), point.takesTheTimer);
+        if (cancel != calls.end()) {
+            EXPECT_EQ(std::vector<std::string>(cancel + 1, calls.end()), std::vector<std::string>{})
+                << "armed or hibernated after the cancel";
+        }
+        EXPECT_EQ(pc.HibernationCount() - hibernationsBefore, 1);
+        EXPECT_EQ(CountCalls("CreateWaitableTimerA"), 1);
+        // The cycle ran on to its end in every case: the PC woke at the due time.
+        EXPECT_EQ(pc.MouseMoves().size() % 2, 0U);
+        EXPECT_EQ(CountCalls("mouse_event"), 2);
+        ExpectNothingLeftBehind();
+    }
 }
 
 TEST_F(CommandTest, CancelDuringTheWaitEndsTheWorkerWithoutItsClosingSteps)

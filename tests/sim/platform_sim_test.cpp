@@ -432,15 +432,22 @@ TEST_P(SimCompanion, AppearsAfterItsDelayAndAnswersTheClose)
     model.appearAfterMs = 500;
     model.hangsOnClose = c.hangs;
     pc.InstallCompanion(COMPANION_COMMAND, model);
-    UINT started = 0;
+    BOOL started = FALSE;
     UINT other = 0;
     bool returned = false;
     LRESULT result = -1;
     DWORD error = 0;
     DWORD returnedAtMs = 0;
     const int process = pc.StartProgram([&] {
-        started = WinExec(COMPANION_COMMAND, SW_SHOWNORMAL);
-        other = WinExec("C:\\PC\\OTHER.EXE", SW_SHOWNORMAL);
+        char commandLine[] = "\"C:\\PC\\ORB.EXE\"";
+        STARTUPINFOA startup = {};
+        startup.cb = sizeof startup;
+        PROCESS_INFORMATION info = {};
+        started =
+            CreateProcessA(NULL, commandLine, NULL, NULL, FALSE, 0, NULL, NULL, &startup, &info);
+        CloseHandle(info.hThread);
+        CloseHandle(info.hProcess);
+        other = WinExec("C:\\PC\\OTHER.EXE", SW_SHOWNORMAL); // fails at once: no wait
         Sleep(500);
         HWND window = FindWindowA(COMPANION_CLASS_NAME, NULL);
         SetLastError(0);
@@ -474,12 +481,12 @@ TEST_P(SimCompanion, AppearsAfterItsDelayAndAnswersTheClose)
         EXPECT_EQ(pc.BlockedThreadCount(), 1);
     }
     EXPECT_EQ(pc.CompanionWindowPresent(), !c.expectGone);
-    EXPECT_GT(started, 31u);
+    EXPECT_TRUE(started);
     EXPECT_EQ(other, static_cast<UINT>(ERROR_FILE_NOT_FOUND));
     const auto starts = pc.ProcessStarts();
     ASSERT_EQ(starts.size(), 2u);
     EXPECT_EQ(starts[0].commandLine, COMPANION_COMMAND);
-    EXPECT_EQ(starts[0].showState, static_cast<UINT>(SW_SHOWNORMAL));
+    EXPECT_EQ(starts[0].showState, 10u) << "no show state given: the default";
     EXPECT_EQ(starts[1].commandLine, "C:\\PC\\OTHER.EXE");
     EXPECT_EQ(pc.WindowCount(), c.expectGone ? 0 : 1); // the other program never started
 }

@@ -55,6 +55,21 @@ TEST_F(ServiceFailureTest, NoEventMeansNoCycleAndTheWatchdogRunsOn)
     ExpectTheNextCommandRunsACycle();
 }
 
+TEST_F(ServiceFailureTest, NoGuardMeansNoCycleAndTheEventIsClosedAgain)
+{
+    pc.InjectFault(sim::FaultKind::MutexFail, 1);
+    EXPECT_EQ(Command(906, 60), 0);
+    pc.Advance(20000);
+    EXPECT_TRUE(pc.FaultHit());
+    EXPECT_EQ(pc.TraceTexts({"CreateEventA", "CreateMutexA", "CloseHandle", "KillTimer",
+                             "CreateThread", "SetTimer"}),
+              (std::vector<std::string>{"CreateEventA -> event#1", "CreateMutexA(none)",
+                                        "CloseHandle(event#1)"}));
+    EXPECT_EQ(pc.HibernationCount(), 0);
+    ExpectAtRest();
+    ExpectTheNextCommandRunsACycle();
+}
+
 TEST_F(ServiceFailureTest, NoThreadMeansNoCycleAndTheWatchdogIsArmedAgain)
 {
     pc.InjectFault(sim::FaultKind::ThreadFail, 1);
@@ -62,11 +77,13 @@ TEST_F(ServiceFailureTest, NoThreadMeansNoCycleAndTheWatchdogIsArmedAgain)
     EXPECT_EQ(Command(906, 60), 0);
     pc.Advance(20000);
     EXPECT_TRUE(pc.FaultHit());
-    EXPECT_EQ(CallsSince(commandAt,
-                         {"CreateEventA", "KillTimer", "CreateThread", "CloseHandle", "SetTimer"}),
+    EXPECT_EQ(CallsSince(commandAt, {"CreateEventA", "CreateMutexA", "KillTimer", "CreateThread",
+                                     "CloseHandle", "SetTimer"}),
               (std::vector<TimedCall>{{0, "CreateEventA -> event#"},
+                                      {0, "CreateMutexA(none)"},
                                       {0, "KillTimer(DOZEWARD,10000)"},
                                       {0, "CreateThread"},
+                                      {0, "CloseHandle(mutex#)"},
                                       {0, "CloseHandle(event#)"},
                                       {0, "SetTimer(DOZEWARD,10000,10000)"}}));
     EXPECT_EQ(pc.HibernationCount(), 0);
@@ -85,7 +102,7 @@ TEST_F(ServiceFailureTest, NoWakeTimerStillHibernatesAndEndsTheCycleAfterAManual
     EXPECT_TRUE(pc.Hibernating()) << "no timer was armed to wake the PC";
     pc.WakeUp();
     pc.Advance(10100);
-    EXPECT_EQ(pc.TraceTexts({"CreateWaitableTimerA", "SetWaitableTimer", "WaitFor"}),
+    EXPECT_EQ(pc.TraceTexts({"CreateWaitableTimerA", "SetWaitableTimer", "WaitForMultiple"}),
               (std::vector<std::string>{"CreateWaitableTimerA -> none",
                                         "SetWaitableTimer(none,-600000000,resume)"}));
     EXPECT_EQ(pc.MouseMoves().size(), 2U);
