@@ -130,11 +130,16 @@ public:
     }
     void Take()
     {
-        for (int i = 0; i < SPIN_CHECKS; ++i) {
-            if (given_.exchange(false, std::memory_order_acquire)) {
+        // First a few hundred quick looks (a microsecond or two), then a few
+        // dozen with the processor offered to others, then sleep.
+        for (int i = 0; i < BUSY_CHECKS + YIELDING_CHECKS; ++i) {
+            if (given_.load(std::memory_order_relaxed) &&
+                given_.exchange(false, std::memory_order_acquire)) {
                 return;
             }
-            std::this_thread::yield();
+            if (i >= BUSY_CHECKS) {
+                std::this_thread::yield();
+            }
         }
         std::unique_lock<std::mutex> guard(mu_);
         cv_.wait(guard, [this] { return given_.load(std::memory_order_acquire); });
@@ -142,7 +147,8 @@ public:
     }
 
 private:
-    static constexpr int SPIN_CHECKS = 64;
+    static constexpr int BUSY_CHECKS = 200;
+    static constexpr int YIELDING_CHECKS = 64;
     std::mutex mu_;
     std::condition_variable cv_;
     std::atomic<bool> given_{false};
