@@ -3,7 +3,7 @@
 # failure with a non-zero exit:
 #   host        unit, sim and contract (simulated PC) layers; hygiene
 #               (clang-format and clang-tidy)
-#   host-asan   sim and fuzz layers under AddressSanitizer +
+#   host-asan   unit, sim and fuzz layers under AddressSanitizer +
 #               UndefinedBehaviorSanitizer
 #   host-tsan   sim layer under ThreadSanitizer
 #   windows-x64 the x64 test twin: its executables checked as files, then the
@@ -54,11 +54,11 @@ for preset in "${PRESETS[@]}"; do
     if [[ $preset == windows ]]; then
         # What ran, and what the last run will skip, just before its summary.
         echo "---- Wine layers"
-        echo "x64 twin, build/windows-x64 (PE32+ x86-64 DOZEWARD.EXE, DOZECTL.EXE), 64-bit Wine: ran $(wine_tests windows-x64)"
+        echo "x64 twin, build/windows-x64 (PE32+ x86-64 DOZEWARD.EXE, DOZECTL.EXE, DOZECTLW.EXE), 64-bit Wine: ran $(wine_tests windows-x64)"
         if probe=$("$ROOT/scripts/probe-i386.sh"); then
-            echo "product, build/windows (PE32 i386 DOZEWARD.EXE, DOZECTL.EXE), 32-bit Wine: runs below: $(wine_tests windows)"
+            echo "product, build/windows (PE32 i386 DOZEWARD.EXE, DOZECTL.EXE, DOZECTLW.EXE), 32-bit Wine: runs below: $(wine_tests windows)"
         else
-            echo "product, build/windows (PE32 i386 DOZEWARD.EXE, DOZECTL.EXE), 32-bit Wine: skipped below (${probe#no: }): $(wine_tests windows)"
+            echo "product, build/windows (PE32 i386 DOZEWARD.EXE, DOZECTL.EXE, DOZECTLW.EXE), 32-bit Wine: skipped below (${probe#no: }): $(wine_tests windows)"
             echo "product, build/windows: its file checks (format, imports, size, package) run below"
         fi
         echo "---- wall times so far"
