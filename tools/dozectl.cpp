@@ -115,14 +115,19 @@ int ReadStatus(HWND control, StatusReading& reading)
     return EXIT_DONE; // still moving: the last reading is as good as any
 }
 
+// Finds the supervisor and reads its status: what sleep and cancel look at
+// before they send anything.
+int FindAndReadSupervisor(HWND& control, StatusReading& reading)
+{
+    const int code = FindSupervisor(control);
+    return code == EXIT_DONE ? ReadStatus(control, reading) : code;
+}
+
 int SleepCommand(const DozectlRequest& request)
 {
     HWND control = NULL;
     StatusReading before;
-    int code = FindSupervisor(control);
-    if (code == EXIT_DONE) {
-        code = ReadStatus(control, before);
-    }
+    int code = FindAndReadSupervisor(control, before);
     if (code != EXIT_DONE) {
         return code;
     }
@@ -151,10 +156,7 @@ int Cancel()
 {
     HWND control = NULL;
     StatusReading before;
-    int code = FindSupervisor(control);
-    if (code == EXIT_DONE) {
-        code = ReadStatus(control, before);
-    }
+    int code = FindAndReadSupervisor(control, before);
     if (code != EXIT_DONE) {
         return code;
     }

@@ -582,15 +582,10 @@ const Check<Context> CHECKS[] = {
 
 bool Stage(Context& context)
 {
-    char modulePath[MAX_PATH] = "";
-    GetModuleFileNameA(NULL, modulePath, sizeof modulePath);
-    char currentDir[MAX_PATH] = "";
-    GetCurrentDirectoryA(sizeof currentDir, currentDir);
-    context.stageDir = std::string(currentDir) + "\\" + STAGE_FOLDER;
-    CreateDirectoryA(context.stageDir.c_str(), NULL);
+    context.stageDir = MakeStageFolder(STAGE_FOLDER);
     // A log left by an earlier run would say nothing about this one.
     DeleteFileA((context.stageDir + "\\DOZEWARD.LOG").c_str());
-    const std::string buildDir = Directory(modulePath);
+    const std::string buildDir = BuildDirectory();
     if (!CopyBeside(buildDir, context.stageDir, SUPERVISOR_FILE) ||
         !CopyBeside(buildDir, context.stageDir, COMPANION_FILE)) {
         return false;

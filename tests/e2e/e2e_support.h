@@ -52,6 +52,24 @@ inline std::string Directory(const std::string& path)
     return slash == std::string::npos ? std::string(".") : path.substr(0, slash);
 }
 
+// The folder of this runner, where the build put the programs it starts.
+inline std::string BuildDirectory()
+{
+    char modulePath[MAX_PATH] = "";
+    GetModuleFileNameA(NULL, modulePath, sizeof modulePath);
+    return Directory(modulePath);
+}
+
+// A folder of the given name in the working directory, made if missing.
+inline std::string MakeStageFolder(const char* name)
+{
+    char currentDir[MAX_PATH] = "";
+    GetCurrentDirectoryA(sizeof currentDir, currentDir);
+    const std::string folder = std::string(currentDir) + "\\" + name;
+    CreateDirectoryA(folder.c_str(), NULL);
+    return folder;
+}
+
 inline bool CopyBeside(const std::string& fromDir, const std::string& toDir, const char* file)
 {
     const std::string from = fromDir + "\\" + file;

@@ -154,13 +154,8 @@ const Check<Context> CHECKS[] = {
 
 bool Stage(Context& context)
 {
-    char modulePath[MAX_PATH] = "";
-    GetModuleFileNameA(NULL, modulePath, sizeof modulePath);
-    char currentDir[MAX_PATH] = "";
-    GetCurrentDirectoryA(sizeof currentDir, currentDir);
-    context.stageDir = std::string(currentDir) + "\\" + STAGE_FOLDER;
-    CreateDirectoryA(context.stageDir.c_str(), NULL);
-    const std::string from = Directory(modulePath);
+    context.stageDir = MakeStageFolder(STAGE_FOLDER);
+    const std::string from = BuildDirectory();
     context.supervisorPath = context.stageDir + "\\" + SUPERVISOR_FILE;
     context.toolPath = context.stageDir + "\\" + TOOL_FILE;
     return CopyBeside(from, context.stageDir, SUPERVISOR_FILE) &&
